@@ -1,0 +1,56 @@
+#include "app/update_sequence.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "app/command_line.h"
+#include "app/staging_guard.h"
+#include "diag/notice.h"
+#include "fsops/clear_staging.h"
+#include "fsops/copy_tree.h"
+#include "launch/restart.h"
+
+namespace orvo::app {
+
+bool WaitForApplicationExit(int process_id) {
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(process_id));
+  if (!process) return true;
+  const DWORD wait = WaitForSingleObject(process, kWaitLimitMs);
+  CloseHandle(process);
+  return wait == WAIT_OBJECT_0 || wait == WAIT_FAILED;
+}
+
+int RunUpdate() {
+  // The process runs elevated and the shell loads further DLLs on demand: take them from the
+  // system directory only, never from beside the executable or from the current directory.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+
+  int count = 0;
+  wchar_t** const arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!arguments) return kExitBadArguments;
+  const UpdateOptions options = Parse(count, arguments);
+  LocalFree(arguments);
+  if (!IsComplete(options) || !IsStagingSeparate(options.staging_dir, options.install_root)) {
+    diag::ShowNotice(diag::Notice::kUsage);
+    return kExitBadArguments;
+  }
+
+  if (!WaitForApplicationExit(options.process_id)) {
+    diag::ShowNotice(diag::Notice::kTimeout);
+    return kExitWaitTimedOut;
+  }
+  Sleep(kSettleDelayMs);
+
+  if (!fsops::CopyTree(options.staging_dir, options.install_root, L"")) {
+    diag::ShowNotice(diag::Notice::kPartialCopy);
+  }
+  fsops::ClearStagingDirectory(options.staging_dir);
+
+  if (!launch::RestartApplication(options)) {
+    diag::ShowNotice(diag::Notice::kRestartFailed);
+    return kExitRestartFailed;
+  }
+  return kExitUpdated;
+}
+
+}  // namespace orvo::app

@@ -1,0 +1,23 @@
+#pragma once
+
+namespace orvo::app {
+
+// Process exit codes.
+constexpr int kExitUpdated = 0;        // updated (some files may have failed) and restarted
+constexpr int kExitBadArguments = 1;   // no argument vector, incomplete or refused options
+constexpr int kExitWaitTimedOut = 2;   // the application did not exit; nothing was touched
+constexpr int kExitRestartFailed = 3;  // updated, but the application could not be started
+
+constexpr unsigned long kWaitLimitMs = 60000;  // how long the application may take to exit
+constexpr unsigned long kSettleDelayMs = 500;  // lets the system release the application's files
+
+// The whole update, from the process command line to the exit code: wait for the application to
+// exit, lay the staging tree over the install root, clear the staging directory, start the
+// application again.
+int RunUpdate();
+
+// Waits up to kWaitLimitMs for the process to end. True when it ended, when it cannot be opened
+// (already gone, no such process, no access) or when the wait itself fails; false on timeout.
+bool WaitForApplicationExit(int process_id);
+
+}  // namespace orvo::app

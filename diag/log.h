@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace orvo::diag {
+
+// Writes one line to the debugger output channel as three writes: "[OrvoUpdater] ", the text, "\n".
+void LogLine(const std::wstring& text);
+
+// A Win32 error code as plain unsigned decimal digits ("0", "32", "4294967295").
+std::wstring FormatErrorCode(std::uint32_t code);
+
+// The one shape every failure line has: "<operation> failed: <path>  err=<code>".
+std::wstring FailureText(std::wstring_view operation, const std::wstring& path, std::uint32_t code);
+
+// LogLine(FailureText(...)).
+void LogFailure(std::wstring_view operation, const std::wstring& path, std::uint32_t code);
+
+}  // namespace orvo::diag

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+namespace orvo::fsops {
+
+#ifndef ERROR_STOPPED_ON_SYMLINK
+#define ERROR_STOPPED_ON_SYMLINK 681L
+#endif
+
+struct FindCloser {
+  void operator()(HANDLE handle) const { FindClose(handle); }
+};
+// A FindFirstFileW search; null when the search could not be started.
+using UniqueFind = std::unique_ptr<void, FindCloser>;
+
+// Starts listing `directory` (pattern "<directory>\*") and fills `entry` with the first entry. On
+// failure returns null and sets `error` to the system's code.
+UniqueFind OpenListing(const std::wstring& directory, WIN32_FIND_DATAW& entry, DWORD& error);
+
+// "." and "..", which every listing but a volume root's starts with.
+bool IsDotEntry(const wchar_t* name);
+
+// A symbolic link, junction or mount point, to a directory or to a file.
+inline bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+
+// Clears the read-only bit of the file or directory `path`, leaving every other attribute as it is.
+// A link is left as it is.
+void ClearReadOnly(const std::wstring& path);
+
+// Deletes the link `path` itself, never what it points to. Returns false, and leaves everything in
+// place, when the system does not open the link as a link (it would hand over its target instead)
+// or refuses the deletion.
+bool RemoveLink(const std::wstring& path);
+
+}  // namespace orvo::fsops

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace orvo::test {
+
+// Writes `content` to `path`, creating missing directories on the way.
+void WriteText(const std::wstring& path, const std::string& content);
+// The file's bytes; "<missing>" when it cannot be read.
+std::string ReadText(const std::wstring& path);
+bool Exists(const std::wstring& path);
+bool IsDirectory(const std::wstring& path);
+// Every entry below `root` as "relative\path" (directories end with "\"), with "=content" after
+// files, sorted. Links are listed with "->" and not entered.
+std::vector<std::string> Snapshot(const std::wstring& root);
+// Removes a tree without following any link in it.
+void RemoveTree(const std::wstring& root);
+// The directory that holds the test executable (and the other built programs).
+std::wstring BinDirectory();
+// A host directory prepared by the link fixture script, as a Windows path; empty when the tests
+// run without it.
+std::wstring LinkFixture(const std::wstring& scenario);
+
+// A fresh, empty folder for each test, removed afterwards.
+class FileTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  std::wstring Path(const std::wstring& relative) const { return dir_ + L"\\" + relative; }
+
+  std::wstring dir_;
+};
+
+}  // namespace orvo::test

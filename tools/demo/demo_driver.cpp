@@ -1,0 +1,82 @@
+// Drives one real update the way Kestrava would and shows what a person watching would see.
+//
+//   orvo_demo_driver <OrvoUpdater.exe> <application exe> <install root> <staging dir> <run ms>
+//
+// Starts the application stand-in for <run ms>, hands its process id to the updater, runs the
+// updater as its debugger (printing each debug line as a debug-output viewer would), answers each
+// notice with OK (printing its text), and prints the exit code. Returns the updater's exit code.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "tools/harness/debug_session.h"
+#include "tools/harness/notice_watcher.h"
+
+namespace {
+
+void Print(const std::wstring& text) {
+  const std::string bytes = orvo::harness::ToUtf8(text);
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 6) {
+    Print(L"usage: orvo_demo_driver <OrvoUpdater.exe> <application exe> <install root> "
+          L"<staging dir> <run ms>\n");
+    return 64;
+  }
+  const std::wstring updater = argv[1];
+  const std::wstring application = argv[2];
+
+  std::wstring app_command = L"\"" + application + L"\" --sleep " + argv[5];
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION app = {};
+  if (!CreateProcessW(nullptr, app_command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &app)) {
+    Print(L"could not start the application stand-in\n");
+    return 65;
+  }
+  CloseHandle(app.hThread);
+  Print(L"[application] Kestrava is running as process " + std::to_wstring(app.dwProcessId) +
+        L" and exits in " + argv[5] + L" ms\n");
+
+  const std::wstring command = L"\"" + updater + L"\" --pid " + std::to_wstring(app.dwProcessId) +
+                               L" --install-root \"" + argv[3] + L"\" --staging-dir \"" + argv[4] +
+                               L"\"";
+  Print(L"[start] " + command + L"\n");
+  const ULONGLONG started = GetTickCount64();
+  orvo::harness::NoticeWatcher watcher;
+  std::string line;
+  const orvo::harness::DebugRun run = orvo::harness::RunUnderDebugger(
+      command, 120000, [&](DWORD pid) { watcher.Start(pid); },
+      [&](const std::string& write) {
+        line += write;
+        if (!line.empty() && line.back() == '\n') {
+          Print(L"[debug +" + std::to_wstring(GetTickCount64() - started) + L" ms] " +
+                orvo::harness::FromUtf8(line));
+          line.clear();
+        }
+      });
+  watcher.Stop();
+  DWORD app_exit = 0;
+  GetExitCodeProcess(app.hProcess, &app_exit);
+  CloseHandle(app.hProcess);
+
+  for (const auto& notice : watcher.Seen()) {
+    Print(L"[notice] " + notice.text + L"\n");
+  }
+  if (!run.started) {
+    Print(L"could not start the updater\n");
+    return 66;
+  }
+  Print(L"[exit] OrvoUpdater exit code " + std::to_wstring(run.exit_code) + L" after " +
+        std::to_wstring(GetTickCount64() - started) + L" ms" +
+        (run.finished ? L"" : L" (killed: it did not finish in time)") + L"\n");
+  return static_cast<int>(run.exit_code);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace orvo::harness {
+
+// What a program did while it ran under RunUnderDebugger.
+struct DebugRun {
+  bool started = false;             // the process could be created
+  bool finished = false;            // it exited on its own before the time limit
+  DWORD exit_code = 0;
+  std::vector<std::string> writes;  // each OutputDebugString write in order, as delivered
+};
+
+// Starts `command_line` as its debugger (DEBUG_ONLY_THIS_PROCESS) and collects every debug write
+// until the process exits, or kills it after `timeout_ms`. `on_start` is called with the new
+// process id before it runs; `on_write` with each write as it arrives. Windows delivers a write as
+// UTF-16 or, like Wine, as ANSI; writes are returned in UTF-8 either way.
+DebugRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms,
+                          const std::function<void(DWORD)>& on_start = nullptr,
+                          const std::function<void(const std::string&)>& on_write = nullptr);
+
+// Wide <-> UTF-8.
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
+}  // namespace orvo::harness
