@@ -12,3 +12,61 @@ canary() {  # canary DIR: a small tree that nothing may touch
   echo "secret" >"$1/secret.txt"
   echo "deep" >"$1/sub/deep.txt"
 }
+
+# A copy whose staging tree holds links: to a directory at the top, to a file, and deeper down.
+s=$root/copy-links
+canary "$s/canary"
+mkdir -p "$s/staging/sub" "$s/install"
+echo "new" >"$s/staging/new.txt"
+echo "a" >"$s/staging/sub/a.txt"
+ln -s "$s/canary" "$s/staging/dirlink"
+ln -s "$s/canary" "$s/staging/sub/inner"
+ln -s "$s/canary/secret.txt" "$s/staging/filelink.txt"
+
+# A staging directory that is itself a link.
+s=$root/copy-root-link
+canary "$s/canary"
+mkdir -p "$s/install"
+ln -s "$s/canary" "$s/staging"
+
+# An install root where the copy would have to write through a link.
+s=$root/copy-dest-link
+canary "$s/canary"
+mkdir -p "$s/staging/bin" "$s/install"
+echo "x" >"$s/staging/bin/x.dll"
+echo "top" >"$s/staging/top.txt"
+ln -s "$s/canary" "$s/install/bin"
+
+# A staging subdirectory that cannot be listed.
+s=$root/copy-unlistable
+mkdir -p "$s/staging/locked" "$s/install"
+echo "a" >"$s/staging/a.txt"
+echo "b" >"$s/staging/locked/b.txt"
+echo "z" >"$s/staging/z.txt"
+chmod 000 "$s/staging/locked"
+
+# A clean-up of a staging tree with links at every level, among plain files and directories.
+s=$root/clear-links
+canary "$s/canary"
+mkdir -p "$s/canary-empty" "$s/staging/sub/deeper" "$s/staging/plain"
+echo "top" >"$s/staging/top.txt"
+echo "f" >"$s/staging/sub/f.txt"
+echo "x" >"$s/staging/plain/x.txt"
+ln -s "$s/canary" "$s/staging/dirlink"
+ln -s "$s/canary-empty" "$s/staging/emptylink"
+ln -s "$s/canary" "$s/staging/sub/deeper/inner"
+ln -s "$s/canary/secret.txt" "$s/staging/sub/filelink.txt"
+
+# A clean-up whose staging directory is itself a link, to a tree and to an empty directory.
+s=$root/clear-root-link
+canary "$s/canary"
+mkdir -p "$s/canary-empty"
+ln -s "$s/canary" "$s/staging"
+ln -s "$s/canary-empty" "$s/staging-empty"
+
+# A whole update whose staging tree holds a link.
+s=$root/update-link
+canary "$s/canary"
+mkdir -p "$s/staging/bin/64bit" "$s/install/bin/64bit"
+echo "v2" >"$s/staging/bin/64bit/version.txt"
+ln -s "$s/canary" "$s/staging/bin/plugins"

@@ -7,7 +7,7 @@
 
 #include "diag/log.h"
 #include "diag/notice.h"
-#include "tests/support/test_files.h"
+#include "tests/support/probe.h"
 #include "tools/harness/debug_session.h"
 #include "tools/harness/notice_watcher.h"
 
@@ -23,11 +23,8 @@ TEST(LogTextTest, FormatsCodesAndFailures) {
             L"CreateProcess failed: C:\\a b\\更新.exe  err=2");
 }
 
-// Runs this test binary as a probe that logs one line, under the debugger.
 std::vector<std::string> ProbeWrites(const std::wstring& text) {
-  const std::wstring self = test::BinDirectory() + L"\\orvo_unit_tests.exe";
-  const harness::DebugRun run =
-      harness::RunUnderDebugger(L"\"" + self + L"\" --log-probe \"" + text + L"\"", 30000);
+  const harness::DebugRun run = test::RunProbe({L"log", text});
   EXPECT_TRUE(run.finished);
   EXPECT_EQ(run.exit_code, 0u);
   return run.writes;
@@ -37,7 +34,7 @@ TEST(LogLineTest, WritesPrefixTextAndLineEndSeparately) {
   EXPECT_EQ(ProbeWrites(L"CopyFile failed: R\\bin\\x.dll  err=32"),
             (std::vector<std::string>{"[OrvoUpdater] ", "CopyFile failed: R\\bin\\x.dll  err=32",
                                       "\n"}));
-  // CommandLineToArgvW turns "" into an empty argument: the line end still comes on its own.
+  // The line end comes on its own even after an empty text.
   EXPECT_EQ(ProbeWrites(L""), (std::vector<std::string>{"[OrvoUpdater] ", "", "\n"}));
   // Latin letters survive even a debugger channel that carries ANSI (as Wine's does); the text is
   // never narrowed on our side.

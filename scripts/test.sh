@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Runs every test of OrvoUpdater: installs what is missing, builds the Windows programs with
+# mingw-w64 and runs the suite with CTest under Wine.
+#
+# Started as root, it installs the packages, then builds and tests a copy of the tree as the
+# unprivileged user "orvotest": Wine run as root ignores the read-only attribute, which several
+# tests depend on, and the copy keeps the run independent of where this checkout lies.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+. "$here/scripts/lib.sh"
+
+if [ "$(id -u)" = 0 ]; then
+  orvo_ensure_packages
+  user=orvotest
+  home=/var/lib/$user
+  id -u "$user" >/dev/null 2>&1 ||
+    useradd --system --create-home --home-dir "$home" --shell /bin/bash "$user"
+  mkdir -p "$home"
+  chown "$user:" "$home"
+  work=$home/tree
+  rm -rf "$work"
+  mkdir -p "$work"
+  tar -C "$here" --exclude=./build --exclude=./.git -cf - . | tar -C "$work" -xf -
+  chown -R "$user:" "$work"
+  echo "running the suite as $user in $work"
+  exec runuser -u "$user" -- env -i HOME="$home" PATH="$PATH" LANG=C.UTF-8 CI="${CI:-}" \
+    bash "$work/scripts/test.sh"
+fi
+
+orvo_ensure_packages
+orvo_build "$here"
+cd "$here"
+timeout 1800 ctest --preset mingw

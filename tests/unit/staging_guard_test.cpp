@@ -1,0 +1,112 @@
+#include "app/staging_guard.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/test_files.h"
+#include "tools/harness/debug_session.h"
+
+namespace orvo::app {
+namespace {
+
+class StagingGuardTest : public test::FileTest {
+ protected:
+  void SetUp() override {
+    test::FileTest::SetUp();
+    for (const wchar_t* dir : {L"Kestrava Application", L"Kestrava Application\\staging",
+                               L"Kestrava Application2", L"Stage"}) {
+      ASSERT_TRUE(CreateDirectoryW(Path(dir).c_str(), nullptr));
+    }
+    GetCurrentDirectoryW(MAX_PATH, saved_directory_);
+    SetCurrentDirectoryW(dir_.c_str());
+  }
+  void TearDown() override {
+    SetCurrentDirectoryW(saved_directory_);
+    test::FileTest::TearDown();
+  }
+  std::wstring Slashed(std::wstring path) const {
+    for (auto& c : path) c = c == L'\\' ? L'/' : c;
+    return path;
+  }
+  wchar_t saved_directory_[MAX_PATH] = {};
+};
+
+TEST_F(StagingGuardTest, RefusesAStagingDirectoryThatHoldsTheInstallRoot) {
+  const std::wstring root = Path(L"Kestrava Application");
+  wchar_t short_root[MAX_PATH] = {};
+  GetShortPathNameW(root.c_str(), short_root, MAX_PATH);
+  std::wstring upper = root;
+  CharUpperW(upper.data());
+  const std::wstring volume = dir_.substr(0, 3);  // "C:\"
+
+  const struct {
+    std::wstring staging;
+    std::wstring install_root;
+  } refused[] = {
+      {root, root},
+      {upper, root},
+      {root, upper},
+      {Slashed(root), root},
+      {root + L"\\", root},
+      {root + L"\\\\", root + L"/"},
+      {root + L"\\.", root},
+      {root + L"\\staging\\..", root},
+      {Path(L"Stage\\..\\Kestrava Application"), root},
+      {L"Kestrava Application", root},            // relative to the current directory
+      {L".\\Kestrava Application\\", root},
+      {short_root, root},                          // 8.3 name
+      {root, short_root},
+      {dir_, root},                                // an ancestor of the install root
+      {Slashed(dir_) + L"/", root},
+      {L"..\\" + dir_.substr(dir_.find_last_of(L'\\') + 1), root},
+      {volume, root},                              // a volume root, whatever the install root
+      {volume.substr(0, 2) + L"/", Path(L"Stage")},
+      {volume, L"D:\\elsewhere"},
+      {L"", root},
+  };
+  for (const auto& c : refused) {
+    EXPECT_FALSE(IsStagingSeparate(c.staging, c.install_root))
+        << "staging [" << harness::ToUtf8(c.staging) << "] install root ["
+        << harness::ToUtf8(c.install_root) << "]";
+  }
+}
+
+TEST_F(StagingGuardTest, AllowsASeparateOrNestedStagingDirectory) {
+  const std::wstring root = Path(L"Kestrava Application");
+  const struct {
+    std::wstring staging;
+    std::wstring install_root;
+  } allowed[] = {
+      {Path(L"Stage"), root},
+      {root + L"\\staging", root},                      // inside the install root
+      {L"Kestrava Application\\staging\\", root},
+      {Path(L"Kestrava Application2"), root},           // a longer name is another directory
+      {root, Path(L"Kestrava Application2")},
+      {Path(L"not yet there"), root},
+      {Slashed(Path(L"Stage")), Slashed(root)},
+  };
+  for (const auto& c : allowed) {
+    EXPECT_TRUE(IsStagingSeparate(c.staging, c.install_root))
+        << "staging [" << harness::ToUtf8(c.staging) << "] install root ["
+        << harness::ToUtf8(c.install_root) << "]";
+  }
+}
+
+TEST_F(StagingGuardTest, ResolvesSpellingsToOnePath) {
+  const std::wstring expected = ResolvePath(Path(L"Kestrava Application"));
+  ASSERT_FALSE(expected.empty());
+  EXPECT_NE(expected.back(), L'\\');
+  for (const std::wstring& spelling :
+       {Path(L"kestrava application\\"), Slashed(Path(L"Kestrava Application")),
+        std::wstring(L"Kestrava Application\\staging\\..")}) {
+    const std::wstring resolved = ResolvePath(spelling);
+    EXPECT_EQ(CompareStringOrdinal(resolved.c_str(), -1, expected.c_str(), -1, TRUE), CSTR_EQUAL)
+        << harness::ToUtf8(spelling) << " -> " << harness::ToUtf8(resolved);
+  }
+}
+
+}  // namespace
+}  // namespace orvo::app
