@@ -1,10 +1,13 @@
 // Drives one real update the way Kestrava would and shows what a person watching would see.
 //
 //   orvo_demo_driver <OrvoUpdater.exe> <application exe> <install root> <staging dir> <run ms>
+//                    [<file held by another Kestrava process>]
 //
 // Starts the application stand-in for <run ms>, hands its process id to the updater, runs the
 // updater as its debugger (printing each debug line as a debug-output viewer would), answers each
 // notice with OK (printing its text), and prints the exit code. Returns the updater's exit code.
+// With a sixth argument, a second stand-in process keeps that file open without sharing for the
+// whole run, as a Kestrava helper that did not exit would.
 
 #include <windows.h>
 
@@ -22,27 +25,47 @@ void Print(const std::wstring& text) {
   std::fflush(stdout);
 }
 
+bool Start(std::wstring command, PROCESS_INFORMATION& process) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    Print(L"could not start " + command + L"\n");
+    return false;
+  }
+  CloseHandle(process.hThread);
+  return true;
+}
+
+bool IsHeld(const wchar_t* path) {
+  const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
+  CloseHandle(file);
+  return false;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 6) {
+  if (argc != 6 && argc != 7) {
     Print(L"usage: orvo_demo_driver <OrvoUpdater.exe> <application exe> <install root> "
-          L"<staging dir> <run ms>\n");
+          L"<staging dir> <run ms> [<held file>]\n");
     return 64;
   }
   const std::wstring updater = argv[1];
   const std::wstring application = argv[2];
 
-  std::wstring app_command = L"\"" + application + L"\" --sleep " + argv[5];
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION app = {};
-  if (!CreateProcessW(nullptr, app_command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &app)) {
-    Print(L"could not start the application stand-in\n");
-    return 65;
+  PROCESS_INFORMATION holder = {};
+  if (argc == 7) {
+    if (!Start(L"\"" + application + L"\" --hold \"" + argv[6] + L"\" --sleep 120000", holder)) {
+      return 65;
+    }
+    Print(L"[helper] another Kestrava process keeps " + std::wstring(argv[6]) + L" open\n");
+    for (int i = 0; i < 200 && !IsHeld(argv[6]); ++i) Sleep(25);
   }
-  CloseHandle(app.hThread);
+  PROCESS_INFORMATION app = {};
+  if (!Start(L"\"" + application + L"\" --sleep " + argv[5], app)) return 65;
   Print(L"[application] Kestrava is running as process " + std::to_wstring(app.dwProcessId) +
         L" and exits in " + argv[5] + L" ms\n");
 
@@ -64,13 +87,16 @@ int wmain(int argc, wchar_t** argv) {
         }
       });
   watcher.Stop();
-  DWORD app_exit = 0;
-  GetExitCodeProcess(app.hProcess, &app_exit);
   CloseHandle(app.hProcess);
-
-  for (const auto& notice : watcher.Seen()) {
-    Print(L"[notice] " + notice.text + L"\n");
+  if (holder.hProcess) {
+    TerminateProcess(holder.hProcess, 0);
+    CloseHandle(holder.hProcess);
   }
+
+  if (run.writes.empty()) Print(L"[debug] no debug output\n");
+  const auto notices = watcher.Seen();
+  if (notices.empty()) Print(L"[notice] none shown\n");
+  for (const auto& notice : notices) Print(L"[notice] " + notice.text + L" (answered with OK)\n");
   if (!run.started) {
     Print(L"could not start the updater\n");
     return 66;
