@@ -79,8 +79,11 @@ Tree MakeTree(const std::wstring& root, int files, int big_files, int big_mib) {
     tree.directories.push_back(dir);
     CreateDirectoryW((root + L"\\" + dir).c_str(), nullptr);
   }
+  // Listed directory by directory, the order in which a walk of the tree meets them.
   for (int f = 0; f < files; ++f) {
-    const std::wstring file = tree.directories[f % 50] + L"\\file" + std::to_wstring(f) + L".dat";
+    const int directory = static_cast<int>(static_cast<long long>(f) * 50 / files);
+    const std::wstring file =
+        tree.directories[directory] + L"\\file" + std::to_wstring(f) + L".dat";
     tree.files.push_back(file);
     WriteBytes(root + L"\\" + file, 512 + (f % 7) * 300, static_cast<char>('a' + f % 26));
   }
