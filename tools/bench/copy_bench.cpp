@@ -183,7 +183,7 @@ int wmain(int argc, wchar_t** argv) {
   const int files = argc > 2 ? _wtoi(argv[2]) : 5000;
   const int big_files = argc > 3 ? _wtoi(argv[3]) : 20;
   const int big_mib = argc > 4 ? _wtoi(argv[4]) : 4;
-  const int rounds = argc > 5 ? _wtoi(argv[5]) : 3;
+  const int rounds = std::max(1, argc > 5 ? _wtoi(argv[5]) : 5);
 
   RemoveTree(work);
   CreateDirectoryW(work.c_str(), nullptr);
@@ -192,25 +192,40 @@ int wmain(int argc, wchar_t** argv) {
               big_mib);
   const Tree tree = MakeTree(staging, files, big_files, big_mib);
 
-  double ours = 1e9, bare = 1e9, xcopy = 1e9;
-  bool ours_ok = true, bare_ok = true, xcopy_ok = true;
+  // Each round runs the three on a fresh destination, in a rotating order, so that none always
+  // runs while the previous one's writes are still being flushed.
+  const char* const names[3] = {"CopyTree           ", "bare CopyFileW loop", "xcopy /E /Y /R /H  "};
+  std::vector<double> times[3];
+  bool ok[3] = {true, true, true};
+  const std::wstring destination = work + L"\\dest";
   for (int round = 0; round < rounds; ++round) {
-    const std::wstring destination = work + L"\\dest";
-    RemoveTree(destination);
-    CreateDirectoryW(destination.c_str(), nullptr);
-    ours = std::min(ours, Time([&] { ours_ok &= orvo::fsops::CopyTree(staging, destination, L""); }));
-    RemoveTree(destination);
-    bare = std::min(bare, Time([&] { bare_ok &= BareLoop(staging, destination, tree); }));
-    RemoveTree(destination);
-    xcopy = std::min(xcopy, Time([&] { xcopy_ok &= Xcopy(staging, destination); }));
-    RemoveTree(destination);
+    for (int step = 0; step < 3; ++step) {
+      const int method = (round + step) % 3;
+      RemoveTree(destination);
+      CreateDirectoryW(destination.c_str(), nullptr);
+      times[method].push_back(Time([&] {
+        if (method == 0) ok[0] &= orvo::fsops::CopyTree(staging, destination, L"");
+        if (method == 1) ok[1] &= BareLoop(staging, destination, tree);
+        if (method == 2) ok[2] &= Xcopy(staging, destination);
+      }));
+    }
   }
-  std::printf("best of %d rounds:\n", rounds);
-  std::printf("  CopyTree            %8.3f s%s\n", ours, ours_ok ? "" : "  (reported failures)");
-  std::printf("  bare CopyFileW loop %8.3f s%s\n", bare, bare_ok ? "" : "  (reported failures)");
-  std::printf("  xcopy /E /Y /R /H   %8.3f s%s\n", xcopy, xcopy_ok ? "" : "  (failed)");
-  std::printf("  CopyTree / bare loop = %.3f (target <= 1.10)\n", ours / bare);
-  std::printf("  CopyTree / xcopy     = %.3f (target <= 1.00)\n", ours / xcopy);
+  RemoveTree(destination);
+  double best[3], median[3];
+  for (int method = 0; method < 3; ++method) {
+    std::sort(times[method].begin(), times[method].end());
+    best[method] = times[method].front();
+    median[method] = times[method][times[method].size() / 2];
+  }
+  std::printf("%d rounds:                  best     median\n", rounds);
+  for (int method = 0; method < 3; ++method) {
+    std::printf("  %s  %8.3f s %8.3f s%s\n", names[method], best[method], median[method],
+                ok[method] ? "" : "  (reported failures)");
+  }
+  std::printf("  CopyTree / bare loop = %.3f best, %.3f median (target <= 1.10)\n", best[0] / best[1],
+              median[0] / median[1]);
+  std::printf("  CopyTree / xcopy     = %.3f best, %.3f median (target <= 1.00)\n", best[0] / best[2],
+              median[0] / median[2]);
 
   const long long small_peak = CopyPeakHeap(work, 100);
   const long long large_peak = CopyPeakHeap(work, files);
