@@ -2,14 +2,10 @@
 
 #include <windows.h>
 
-#include <memory>
+#include "fsops/dir_entries.h"
 
 namespace orvo::app {
 namespace {
-
-struct HandleCloser {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
 
 // Calls `fill(buffer, size)` until the buffer is large enough; these path calls return the size
 // they need (with the terminating NUL) when the buffer is too small, the length without it on
@@ -30,11 +26,9 @@ std::wstring GrowingCall(Fill fill) {
 
 // The final path of an existing file or directory, links resolved, without the "\\?\" prefix.
 std::wstring FinalPath(const std::wstring& path) {
-  const HANDLE opened = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (opened == INVALID_HANDLE_VALUE) return std::wstring();
-  const std::unique_ptr<void, HandleCloser> handle(opened);
+  const fsops::UniqueHandle handle =
+      fsops::OpenExisting(path, FILE_READ_ATTRIBUTES, FILE_FLAG_BACKUP_SEMANTICS);
+  if (!handle) return std::wstring();
   std::wstring final_path = GrowingCall([&](wchar_t* buffer, DWORD size) {
     return GetFinalPathNameByHandleW(handle.get(), buffer, size, FILE_NAME_NORMALIZED);
   });
@@ -63,8 +57,9 @@ bool IsVolumeRoot(const std::wstring& resolved) {
                      static_cast<int>(with_separator.size()));
 }
 
-}  // namespace
-
+// The path as the system resolves it: absolute, with backslashes, long names, and for an existing
+// path the final one behind any links; no trailing separator except after a volume root. Empty
+// when the path cannot be resolved at all.
 std::wstring ResolvePath(const std::wstring& path) {
   if (path.empty()) return std::wstring();
   std::wstring resolved = GrowingCall([&](wchar_t* buffer, DWORD size) {
@@ -83,6 +78,8 @@ std::wstring ResolvePath(const std::wstring& path) {
   while (resolved.size() > 3 && resolved.back() == L'\\') resolved.pop_back();
   return resolved;
 }
+
+}  // namespace
 
 bool IsStagingSeparate(const std::wstring& staging_dir, const std::wstring& install_root) {
   const std::wstring staging = ResolvePath(staging_dir);

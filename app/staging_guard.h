@@ -11,9 +11,4 @@ namespace orvo::app {
 // install root is fine.
 bool IsStagingSeparate(const std::wstring& staging_dir, const std::wstring& install_root);
 
-// The path as the system resolves it: absolute, with backslashes, long names, and for an existing
-// path the final one behind any links; no trailing separator except after a volume root. Empty
-// when the path cannot be resolved at all.
-std::wstring ResolvePath(const std::wstring& path);
-
 }  // namespace orvo::app

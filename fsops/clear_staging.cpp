@@ -12,8 +12,7 @@ namespace {
 // link stayed or a directory could not be searched for them.
 bool RemoveLinksBelow(const std::wstring& directory) {
   WIN32_FIND_DATAW entry;
-  DWORD error = ERROR_SUCCESS;
-  const UniqueFind listing = OpenListing(directory, entry, error);
+  const UniqueFind listing = OpenListing(directory, entry);
   if (!listing) return false;
   bool clean = true;
   do {
@@ -43,15 +42,13 @@ void SendToRecycleBin(const std::wstring& directory) {
 }  // namespace
 
 void ClearStagingDirectory(const std::wstring& staging_dir) {
-  const DWORD attributes = GetFileAttributesW(staging_dir.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && IsLink(attributes)) {
+  if (IsExistingLink(staging_dir)) {
     RemoveLink(staging_dir);
     return;
   }
 
   WIN32_FIND_DATAW entry;
-  DWORD error = ERROR_SUCCESS;
-  if (const UniqueFind listing = OpenListing(staging_dir, entry, error)) {
+  if (const UniqueFind listing = OpenListing(staging_dir, entry)) {
     do {
       if (IsDotEntry(entry.cFileName)) continue;
       const std::wstring path = staging_dir + L'\\' + entry.cFileName;

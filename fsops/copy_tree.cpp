@@ -19,12 +19,6 @@ bool CopyOneFile(const std::wstring& source, const std::wstring& destination) {
   return false;
 }
 
-// True when `path` exists and is a link; writing below it would land wherever the link points.
-bool IsExistingLink(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && IsLink(attributes);
-}
-
 }  // namespace
 
 bool CopyTree(const std::wstring& source_root, const std::wstring& destination_root,
@@ -38,7 +32,7 @@ bool CopyTree(const std::wstring& source_root, const std::wstring& destination_r
 
   WIN32_FIND_DATAW entry;
   DWORD error = ERROR_SUCCESS;
-  const UniqueFind listing = OpenListing(directory, entry, error);
+  const UniqueFind listing = OpenListing(directory, entry, &error);
   if (!listing) {
     if (top && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
       return true;  // No staging tree at all: nothing to copy.

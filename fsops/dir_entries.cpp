@@ -1,24 +1,25 @@
 #include "fsops/dir_entries.h"
 
 namespace orvo::fsops {
-namespace {
 
-struct HandleCloser {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
-
-}  // namespace
-
-UniqueFind OpenListing(const std::wstring& directory, WIN32_FIND_DATAW& entry, DWORD& error) {
+UniqueFind OpenListing(const std::wstring& directory, WIN32_FIND_DATAW& entry, DWORD* error) {
   const std::wstring pattern = directory + L"\\*";
   const HANDLE search = FindFirstFileW(pattern.c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) {
-    error = GetLastError();
-    return UniqueFind();
-  }
-  error = ERROR_SUCCESS;
-  return UniqueFind(search);
+  const DWORD code = search == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+  if (error) *error = code;
+  return UniqueFind(search == INVALID_HANDLE_VALUE ? nullptr : search);
+}
+
+UniqueHandle OpenExisting(const std::wstring& path, DWORD access, DWORD flags) {
+  const HANDLE opened =
+      CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, flags, nullptr);
+  return UniqueHandle(opened == INVALID_HANDLE_VALUE ? nullptr : opened);
+}
+
+bool IsExistingLink(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && IsLink(attributes);
 }
 
 bool IsDotEntry(const wchar_t* name) {
@@ -38,12 +39,10 @@ bool RemoveLink(const std::wstring& path) {
   // Deleting through a handle that was opened on the link itself leaves no moment in which the name
   // could be swapped for something else, and never reaches the target. Path-based removal is not
   // safe everywhere: some Win32 layers resolve the link first and remove an empty target.
-  const HANDLE opened = CreateFileW(
-      path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (opened == INVALID_HANDLE_VALUE) return false;
-  const UniqueHandle link(opened);
+  const UniqueHandle link =
+      OpenExisting(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (!link) return false;
   FILE_ATTRIBUTE_TAG_INFO tag = {};
   if (!GetFileInformationByHandleEx(link.get(), FileAttributeTagInfo, &tag, sizeof(tag)) ||
       !IsLink(tag.FileAttributes)) {

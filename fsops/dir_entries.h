@@ -17,15 +17,29 @@ struct FindCloser {
 // A FindFirstFileW search; null when the search could not be started.
 using UniqueFind = std::unique_ptr<void, FindCloser>;
 
+struct HandleCloser {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+// A handle from CreateFileW; null when the file could not be opened.
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
 // Starts listing `directory` (pattern "<directory>\*") and fills `entry` with the first entry. On
-// failure returns null and sets `error` to the system's code.
-UniqueFind OpenListing(const std::wstring& directory, WIN32_FIND_DATAW& entry, DWORD& error);
+// failure returns null and, when `error` is given, sets it to the system's code.
+UniqueFind OpenListing(const std::wstring& directory, WIN32_FIND_DATAW& entry,
+                       DWORD* error = nullptr);
+
+// Opens an existing file or directory (directories need FILE_FLAG_BACKUP_SEMANTICS in `flags`)
+// with full sharing, so that nobody else's work is in the way.
+UniqueHandle OpenExisting(const std::wstring& path, DWORD access, DWORD flags);
 
 // "." and "..", which every listing but a volume root's starts with.
 bool IsDotEntry(const wchar_t* name);
 
 // A symbolic link, junction or mount point, to a directory or to a file.
 inline bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+
+// True when `path` exists and is itself a link: whatever is done below it lands where it points.
+bool IsExistingLink(const std::wstring& path);
 
 // Clears the read-only bit of the file or directory `path`, leaving every other attribute as it is.
 // A link is left as it is.
