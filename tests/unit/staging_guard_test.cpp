@@ -37,7 +37,8 @@ class StagingGuardTest : public test::FileTest {
 TEST_F(StagingGuardTest, RefusesAStagingDirectoryThatHoldsTheInstallRoot) {
   const std::wstring root = Path(L"Kestrava Application");
   wchar_t short_root[MAX_PATH] = {};
-  GetShortPathNameW(root.c_str(), short_root, MAX_PATH);
+  ASSERT_NE(GetShortPathNameW(root.c_str(), short_root, MAX_PATH), 0u);
+  ASSERT_NE(std::wstring(short_root), root) << "no 8.3 name to test with";
   std::wstring upper = root;
   CharUpperW(upper.data());
   const std::wstring volume = dir_.substr(0, 3);  // "C:\"
