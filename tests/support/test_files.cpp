@@ -40,6 +40,11 @@ bool Exists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool WaitForFile(const std::wstring& path) {
+  for (int i = 0; i < 300 && !Exists(path); ++i) Sleep(50);
+  return Exists(path);
+}
+
 bool IsDirectory(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);

@@ -14,6 +14,8 @@ void WriteText(const std::wstring& path, const std::string& content);
 // The file's bytes; "<missing>" when it cannot be read.
 std::string ReadText(const std::wstring& path);
 bool Exists(const std::wstring& path);
+// Waits up to 15 s for `path` to appear (what a started process writes); true once it is there.
+bool WaitForFile(const std::wstring& path);
 bool IsDirectory(const std::wstring& path);
 // Every entry below `root` as "relative\path" (directories end with "\"), with "=content" after
 // files, sorted. Links are listed with "->" and not entered.

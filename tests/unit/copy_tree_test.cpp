@@ -136,42 +136,41 @@ class CopyTreeLinkTest : public CopyTreeTest {
   }
 };
 
-TEST_F(CopyTreeLinkTest, NeverFollowsALinkInTheStagingTree) {
-  const std::wstring s = test::LinkFixture(L"copy-links");
-  bool result = true;
-  Lines expected = {"CopyFile failed: " + U8(s) + "\\install\\dirlink  err=681",
-                    "CopyFile failed: " + U8(s) + "\\install\\sub\\inner  err=681"};
-  Lines install = {"new.txt=new\n", "sub\\", "sub\\a.txt=a\n"};
-  // Windows shows a file link as a reparse point; Wine shows it as the plain file it points to.
-  if (GetFileAttributesW((s + L"\\staging\\filelink.txt").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) {
-    expected.push_back("CopyFile failed: " + U8(s) + "\\install\\filelink.txt  err=681");
-  } else {
-    install.push_back("filelink.txt=secret\n");
+TEST_F(CopyTreeLinkTest, NeverFollowsALink) {
+  const struct {
+    const wchar_t* scenario;
+    Lines logged;   // paths relative to the scenario folder
+    Lines install;  // the install root afterwards
+  } cases[] = {
+      // Links in the staging tree: to a directory at the top and deeper down, and to a file.
+      {L"copy-links",
+       {"CopyFile failed: @\\install\\dirlink  err=681",
+        "CopyFile failed: @\\install\\sub\\inner  err=681"},
+       {"new.txt=new\n", "sub\\", "sub\\a.txt=a\n"}},
+      // A staging directory that is itself a link.
+      {L"copy-root-link", {"FindFirstFile failed: @\\staging  err=681"}, {}},
+      // A link in the install root where the copy would have to write through it.
+      {L"copy-dest-link", {"CopyFile failed: @\\install\\bin  err=681"}, {"bin->", "top.txt=top\n"}},
+  };
+  for (auto c : cases) {
+    const std::wstring s = test::LinkFixture(c.scenario);
+    SCOPED_TRACE(U8(s));
+    for (auto& line : c.logged) line.replace(line.find('@'), 1, U8(s));
+    // Windows shows a file link as a reparse point; Wine shows it as the plain file it points to.
+    if (Exists(s + L"\\staging\\filelink.txt")) {
+      if (GetFileAttributesW((s + L"\\staging\\filelink.txt").c_str()) &
+          FILE_ATTRIBUTE_REPARSE_POINT) {
+        c.logged.push_back("CopyFile failed: " + U8(s) + "\\install\\filelink.txt  err=681");
+      } else {
+        c.install.push_back("filelink.txt=secret\n");
+      }
+    }
+    bool result = true;
+    EXPECT_EQ(Sorted(Copy(s + L"\\staging", s + L"\\install", result)), Sorted(c.logged));
+    EXPECT_FALSE(result);
+    EXPECT_EQ(Snapshot(s + L"\\install"), Sorted(c.install));
+    EXPECT_EQ(Snapshot(s + L"\\canary"), kCanary);
   }
-  EXPECT_EQ(Sorted(Copy(s + L"\\staging", s + L"\\install", result)), Sorted(expected));
-  EXPECT_FALSE(result);
-  EXPECT_EQ(Snapshot(s + L"\\install"), Sorted(install));
-  EXPECT_EQ(Snapshot(s + L"\\canary"), kCanary);
-}
-
-TEST_F(CopyTreeLinkTest, RefusesAStagingDirectoryThatIsALink) {
-  const std::wstring s = test::LinkFixture(L"copy-root-link");
-  bool result = true;
-  EXPECT_EQ(Copy(s + L"\\staging", s + L"\\install", result),
-            Lines{"FindFirstFile failed: " + U8(s) + "\\staging  err=681"});
-  EXPECT_FALSE(result);
-  EXPECT_EQ(Snapshot(s + L"\\install"), Lines{});
-  EXPECT_EQ(Snapshot(s + L"\\canary"), kCanary);
-}
-
-TEST_F(CopyTreeLinkTest, NeverWritesThroughALinkInTheInstallRoot) {
-  const std::wstring s = test::LinkFixture(L"copy-dest-link");
-  bool result = true;
-  EXPECT_EQ(Copy(s + L"\\staging", s + L"\\install", result),
-            Lines{"CopyFile failed: " + U8(s) + "\\install\\bin  err=681"});
-  EXPECT_FALSE(result);
-  EXPECT_EQ(ReadText(s + L"\\install\\top.txt"), "top\n");
-  EXPECT_EQ(Snapshot(s + L"\\canary"), kCanary);
 }
 
 TEST_F(CopyTreeLinkTest, ReportsASubdirectoryThatCannotBeListed) {

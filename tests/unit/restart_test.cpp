@@ -20,7 +20,7 @@ std::string U8(const std::wstring& text) { return harness::ToUtf8(text); }
 // The stand-in writes how it was started to restart-record.txt beside itself; waits for it.
 std::map<std::string, std::string> WaitForRecord(const std::wstring& directory) {
   const std::wstring path = directory + L"\\restart-record.txt";
-  for (int i = 0; i < 300 && !test::Exists(path); ++i) Sleep(50);
+  EXPECT_TRUE(test::WaitForFile(path)) << U8(path);
   std::map<std::string, std::string> record;
   const std::string text = test::ReadText(path);
   for (size_t start = 0; start < text.size();) {

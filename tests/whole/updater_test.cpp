@@ -12,6 +12,7 @@
 #include "tests/support/probe.h"
 #include "tests/support/test_files.h"
 #include "tools/harness/notice_watcher.h"
+#include "tools/harness/processes.h"
 
 namespace orvo {
 namespace {
@@ -47,6 +48,8 @@ class UpdaterTest : public test::FileTest {
     test::FileTest::TearDown();
   }
 
+  // Where the restarted stand-in writes how it was started.
+  std::wstring Record() const { return root_ + L"\\bin\\64bit\\restart-record.txt"; }
   std::wstring StandIn() const { return test::BinDirectory() + L"\\kestrava_standin.exe"; }
   void PutStandIn(const std::wstring& path) {
     WriteText(path, "");
@@ -65,21 +68,18 @@ class UpdaterTest : public test::FileTest {
   Lines UpdatedRoot() const {
     return {"bin\\", "bin\\64bit\\", "bin\\64bit\\Kestrava.exe=" + ReadText(StandIn()),
             "bin\\64bit\\data.pak=data 2", "bin\\64bit\\lang\\", "bin\\64bit\\lang\\zh-CN.pak=lang 2",
-            "bin\\64bit\\restart-record.txt=" + ReadText(root_ + L"\\bin\\64bit\\restart-record.txt"),
+            "bin\\64bit\\restart-record.txt=" + ReadText(Record()),
             "readme.txt=readme 2", "user.cfg=mine"};
   }
 
   // Starts the stand-in application with arguments; returns its process id.
   DWORD StartApplication(const std::wstring& arguments) {
-    std::wstring command = test::QuoteArgument(StandIn()) + L" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    EXPECT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &process));
-    CloseHandle(process.hThread);
-    processes_.push_back(process.hProcess);
-    return process.dwProcessId;
+    DWORD id = 0;
+    const HANDLE process =
+        harness::StartProcess(test::QuoteArgument(StandIn()) + L" " + arguments, &id);
+    EXPECT_NE(process, nullptr);
+    if (process) processes_.push_back(process);
+    return id;
   }
   bool StillRunning(DWORD index) const {
     return WaitForSingleObject(processes_[index], 0) == WAIT_TIMEOUT;
@@ -88,14 +88,7 @@ class UpdaterTest : public test::FileTest {
   void HoldFile(const std::wstring& path, int milliseconds) {
     StartApplication(L"--hold " + test::QuoteArgument(path) + L" --sleep " +
                      std::to_wstring(milliseconds));
-    for (int i = 0; i < 200; ++i) {
-      const HANDLE probe = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, OPEN_EXISTING, 0, nullptr);
-      if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) return;
-      if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
-      Sleep(25);
-    }
-    FAIL() << "the file was never held: " << U8(path);
+    EXPECT_TRUE(harness::WaitUntilHeld(path, 5000)) << "the file was never held: " << U8(path);
   }
   // The id of a process that has already exited. Its handle stays open, so that the id cannot be
   // handed to another process in the meantime (Wine reuses ids at once).
@@ -182,9 +175,9 @@ TEST_F(UpdaterTest, UpdatesAndRestartsWhenTheApplicationHasAlreadyExited) {
   EXPECT_EQ(NoticeTexts(run), Texts({}));
   EXPECT_EQ(run.run.writes, Lines{});
   EXPECT_FALSE(Exists(staging_));
-  for (int i = 0; i < 200 && !Exists(root_ + L"\\bin\\64bit\\restart-record.txt"); ++i) Sleep(25);
+  EXPECT_TRUE(test::WaitForFile(Record()));
   EXPECT_EQ(Snapshot(root_), UpdatedRoot());
-  EXPECT_NE(ReadText(root_ + L"\\bin\\64bit\\restart-record.txt")
+  EXPECT_NE(ReadText(Record())
                 .find("cmdline=\"" + U8(root_) + "\\bin/64bit\\Kestrava.exe\"\n"),
             std::string::npos);
 }
@@ -227,8 +220,7 @@ TEST_F(UpdaterTest, ReportsALockedFileAndCarriesOn) {
   EXPECT_FALSE(Exists(staging_)) << "the staging directory is cleared all the same";
   EXPECT_EQ(ReadText(root_ + L"\\bin\\64bit\\lang\\zh-CN.pak"), "lang 2");
   EXPECT_EQ(ReadText(root_ + L"\\readme.txt"), "readme 2");
-  for (int i = 0; i < 200 && !Exists(root_ + L"\\bin\\64bit\\restart-record.txt"); ++i) Sleep(25);
-  EXPECT_TRUE(Exists(root_ + L"\\bin\\64bit\\restart-record.txt"));
+  EXPECT_TRUE(test::WaitForFile(Record()));
 }
 
 TEST_F(UpdaterTest, ReportsAnApplicationThatCannotBeRestarted) {
@@ -251,8 +243,7 @@ TEST_F(UpdaterTest, RestartsWhenThereIsNothingStaged) {
   EXPECT_EQ(run.run.exit_code, 0u);
   EXPECT_EQ(NoticeTexts(run), Texts({}));
   EXPECT_EQ(run.run.writes, Lines{});
-  for (int i = 0; i < 200 && !Exists(root_ + L"\\bin\\64bit\\restart-record.txt"); ++i) Sleep(25);
-  EXPECT_TRUE(Exists(root_ + L"\\bin\\64bit\\restart-record.txt"));
+  EXPECT_TRUE(test::WaitForFile(Record()));
 }
 
 TEST_F(UpdaterTest, NeverFollowsALinkInTheStagingTree) {

@@ -16,6 +16,7 @@
 
 #include "tools/harness/debug_session.h"
 #include "tools/harness/notice_watcher.h"
+#include "tools/harness/processes.h"
 
 namespace {
 
@@ -23,26 +24,6 @@ void Print(const std::wstring& text) {
   const std::string bytes = orvo::harness::ToUtf8(text);
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
   std::fflush(stdout);
-}
-
-bool Start(std::wstring command, PROCESS_INFORMATION& process) {
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    Print(L"could not start " + command + L"\n");
-    return false;
-  }
-  CloseHandle(process.hThread);
-  return true;
-}
-
-bool IsHeld(const wchar_t* path) {
-  const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
-  CloseHandle(file);
-  return false;
 }
 
 }  // namespace
@@ -56,20 +37,28 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring updater = argv[1];
   const std::wstring application = argv[2];
 
-  PROCESS_INFORMATION holder = {};
+  HANDLE holder = nullptr;
   if (argc == 7) {
-    if (!Start(L"\"" + application + L"\" --hold \"" + argv[6] + L"\" --sleep 120000", holder)) {
+    holder = orvo::harness::StartProcess(L"\"" + application + L"\" --hold \"" + argv[6] +
+                                         L"\" --sleep 120000");
+    if (!holder) {
+      Print(L"could not start the helper stand-in\n");
       return 65;
     }
     Print(L"[helper] another Kestrava process keeps " + std::wstring(argv[6]) + L" open\n");
-    for (int i = 0; i < 200 && !IsHeld(argv[6]); ++i) Sleep(25);
+    orvo::harness::WaitUntilHeld(argv[6], 5000);
   }
-  PROCESS_INFORMATION app = {};
-  if (!Start(L"\"" + application + L"\" --sleep " + argv[5], app)) return 65;
-  Print(L"[application] Kestrava is running as process " + std::to_wstring(app.dwProcessId) +
+  DWORD app_id = 0;
+  const HANDLE app =
+      orvo::harness::StartProcess(L"\"" + application + L"\" --sleep " + argv[5], &app_id);
+  if (!app) {
+    Print(L"could not start the application stand-in\n");
+    return 65;
+  }
+  Print(L"[application] Kestrava is running as process " + std::to_wstring(app_id) +
         L" and exits in " + argv[5] + L" ms\n");
 
-  const std::wstring command = L"\"" + updater + L"\" --pid " + std::to_wstring(app.dwProcessId) +
+  const std::wstring command = L"\"" + updater + L"\" --pid " + std::to_wstring(app_id) +
                                L" --install-root \"" + argv[3] + L"\" --staging-dir \"" + argv[4] +
                                L"\"";
   Print(L"[start] " + command + L"\n");
@@ -87,10 +76,10 @@ int wmain(int argc, wchar_t** argv) {
         }
       });
   watcher.Stop();
-  CloseHandle(app.hProcess);
-  if (holder.hProcess) {
-    TerminateProcess(holder.hProcess, 0);
-    CloseHandle(holder.hProcess);
+  CloseHandle(app);
+  if (holder) {
+    TerminateProcess(holder, 0);
+    CloseHandle(holder);
   }
 
   if (run.writes.empty()) Print(L"[debug] no debug output\n");
