@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "fsops/dir_entries.h"
+#include "fsops/dir_handles.h"
 
 namespace orvo::app {
 namespace {
@@ -26,9 +26,12 @@ std::wstring GrowingCall(Fill fill) {
 
 // The final path of an existing file or directory, links resolved, without the "\\?\" prefix.
 std::wstring FinalPath(const std::wstring& path) {
-  const fsops::UniqueHandle handle =
-      fsops::OpenExisting(path, FILE_READ_ATTRIBUTES, FILE_FLAG_BACKUP_SEMANTICS);
-  if (!handle) return std::wstring();
+  const HANDLE opened =
+      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return std::wstring();
+  const fsops::UniqueHandle handle(opened);
   std::wstring final_path = GrowingCall([&](wchar_t* buffer, DWORD size) {
     return GetFinalPathNameByHandleW(handle.get(), buffer, size, FILE_NAME_NORMALIZED);
   });

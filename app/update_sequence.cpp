@@ -41,7 +41,7 @@ int RunUpdate() {
   }
   Sleep(kSettleDelayMs);
 
-  if (!fsops::CopyTree(options.staging_dir, options.install_root, L"")) {
+  if (!fsops::CopyTree(options.staging_dir, options.install_root)) {
     diag::ShowNotice(diag::Notice::kPartialCopy);
   }
   fsops::ClearStagingDirectory(options.staging_dir);

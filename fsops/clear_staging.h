@@ -4,13 +4,14 @@
 
 namespace orvo::fsops {
 
-// Empties and removes the staging directory: files lying directly in it are deleted (read-only
-// ones too), each subdirectory goes to the shell's delete with undo allowed (the Recycle Bin where
-// the volume has one), then the directory itself is removed.
+// Empties and removes the staging directory, deepest entries first: files (read-only ones too),
+// then the directories that held them, then the staging directory itself. Everything is deleted
+// for good, nothing goes to the Recycle Bin.
 //
-// Links are removed as links and never entered or handed to the shell, which would follow them. A
-// subdirectory that still holds a link that could not be removed is left in place, and so then is
-// the staging directory. Every failure is silent.
+// Every entry is opened relative to its parent's handle and deleted through that handle, and only
+// when it is the very entry the listing showed: a directory swapped for a link while we work is
+// never entered. Links are removed as links where the system opens a link as a link (Windows), and
+// left in place otherwise, with the directories that hold them. Every failure is silent.
 void ClearStagingDirectory(const std::wstring& staging_dir);
 
 }  // namespace orvo::fsops

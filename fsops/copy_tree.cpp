@@ -2,69 +2,216 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "diag/log.h"
-#include "fsops/dir_entries.h"
+#include "fsops/dir_handles.h"
 
 namespace orvo::fsops {
 namespace {
 
-// Copies one file, overwriting; a destination that refuses is given one more try after losing its
-// read-only bit. Logs and returns false when both attempts fail.
-bool CopyOneFile(const std::wstring& source, const std::wstring& destination) {
-  if (CopyFileW(source.c_str(), destination.c_str(), FALSE)) return true;
-  ClearReadOnly(destination);
-  if (CopyFileW(source.c_str(), destination.c_str(), FALSE)) return true;
-  const DWORD error = GetLastError();
-  diag::LogFailure(L"CopyFile", destination, error);
+constexpr size_t kCopyBufferBytes = 1 << 20;
+
+// Temporary files are named "~OrvoUpdater-partial-<process id>.tmp": one at a time per directory,
+// renamed away (or deleted) before the next one is made.
+constexpr wchar_t kPartialPrefix[] = L"~OrvoUpdater-partial-";
+constexpr wchar_t kPartialSuffix[] = L".tmp";
+
+// The attributes a copy takes over from its source, as CopyFileW does.
+constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+struct CopyRun {
+  std::vector<char> buffer = std::vector<char>(kCopyBufferBytes);
+  std::wstring partial_name =
+      kPartialPrefix + std::to_wstring(GetCurrentProcessId()) + kPartialSuffix;
+};
+
+std::wstring Join(const std::wstring& directory, const std::wstring& name) {
+  return directory + L'\\' + name;
+}
+
+bool IsPartialName(const std::wstring& name) {
+  const size_t prefix = std::size(kPartialPrefix) - 1, suffix = std::size(kPartialSuffix) - 1;
+  return name.size() > prefix + suffix && name.compare(0, prefix, kPartialPrefix) == 0 &&
+         name.compare(name.size() - suffix, suffix, kPartialSuffix) == 0;
+}
+
+// Removes the temporary files that an interrupted run left in `directory`, and nothing else.
+void RemoveLeftovers(HANDLE directory) {
+  Listing listing;
+  listing.directory = directory;
+  DirEntry entry;
+  while (NextEntry(listing, entry)) {
+    if (entry.is_directory() || entry.is_link() || !IsPartialName(entry.name)) continue;
+    const Opened leftover = OpenChild(directory, entry.name, Purpose::kRemove);
+    if (leftover && IsListedEntry(listing, entry, leftover.handle.get())) {
+      DeleteByHandle(leftover.handle.get());
+    }
+  }
+}
+
+DWORD CopyData(HANDLE source, HANDLE target, std::vector<char>& buffer) {
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(source, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
+      return GetLastError();
+    }
+    if (read == 0) return ERROR_SUCCESS;
+    DWORD written = 0;
+    if (!WriteFile(target, buffer.data(), read, &written, nullptr)) return GetLastError();
+    if (written != read) return ERROR_WRITE_FAULT;
+  }
+}
+
+void SetBasicInfo(HANDLE file, const FILE_BASIC_INFO& source, DWORD attributes) {
+  FILE_BASIC_INFO basic = {};  // zero times stay as they are
+  basic.LastWriteTime = source.LastWriteTime;
+  basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+  SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic));
+}
+
+// The second attempt at a refused rename, after the destination has lost its read-only bit.
+DWORD RenameAgain(HANDLE file, HANDLE directory, const std::wstring& name) {
+  DWORD cause = ERROR_SUCCESS;
+  if (const Opened existing = OpenChild(directory, name, Purpose::kRemove)) {
+    if (!IsLinkHandle(existing.handle.get())) ClearReadOnly(existing.handle.get());
+  } else {
+    // Asking for delete access shows a file that a running program holds (32), which the refused
+    // rename reports only as access denied.
+    cause = existing.error;
+  }
+  const DWORD error = RenameInto(file, directory, name);
+  if (error == ERROR_SUCCESS || cause == ERROR_SUCCESS || cause == ERROR_FILE_NOT_FOUND) {
+    return error;
+  }
+  return cause;
+}
+
+// Writes the data of `source` to a new temporary file in `directory` and renames it over `name`.
+// Returns the system's code for the step that failed, ERROR_SUCCESS when the file was replaced.
+DWORD ReplaceFile(HANDLE source, HANDLE directory, const std::wstring& name, CopyRun& run) {
+  FILE_BASIC_INFO info = {};
+  if (!GetFileInformationByHandleEx(source, FileBasicInfo, &info, sizeof(info))) {
+    return GetLastError();
+  }
+  const Opened temporary = CreateNewFile(directory, run.partial_name);
+  if (!temporary) return temporary.error;
+  HANDLE file = temporary.handle.get();
+  const DWORD attributes = info.FileAttributes & kCopiedAttributes;
+  DWORD error = CopyData(source, file, run.buffer);
+  if (error == ERROR_SUCCESS) {
+    // The read-only bit comes last: some systems refuse to rename a read-only file.
+    SetBasicInfo(file, info, attributes & ~FILE_ATTRIBUTE_READONLY);
+    error = RenameInto(file, directory, name);
+    if (error != ERROR_SUCCESS) error = RenameAgain(file, directory, name);
+  }
+  if (error != ERROR_SUCCESS) {
+    DeleteByHandle(file);
+    return error;
+  }
+  if (attributes & FILE_ATTRIBUTE_READONLY) SetBasicInfo(file, info, attributes);
+  return ERROR_SUCCESS;
+}
+
+bool CopyOneFile(const Listing& source_listing, const DirEntry& entry, HANDLE destination,
+                 DWORD destination_error, const std::wstring& destination_path, CopyRun& run) {
+  DWORD error = destination_error;
+  if (destination) {
+    const Opened source = OpenChild(source_listing.directory, entry.name, Purpose::kReadFile);
+    if (!source) {
+      error = source.error;
+    } else if (!IsListedEntry(source_listing, entry, source.handle.get())) {
+      error = ERROR_STOPPED_ON_SYMLINK;  // not the file that was listed: taken for a link
+    } else {
+      error = ReplaceFile(source.handle.get(), destination, entry.name, run);
+    }
+  }
+  if (error == ERROR_SUCCESS) return true;
+  diag::LogFailure(L"CopyFile", destination_path, error);
   return false;
+}
+
+// Copies the entries of the open directory `source` into `destination`. When the destination
+// directory could not be made (`destination` null), each file below is reported with
+// `destination_error`.
+bool CopyDirectory(HANDLE source, const std::wstring& source_path, HANDLE destination,
+                   DWORD destination_error, const std::wstring& destination_path, CopyRun& run) {
+  if (destination) RemoveLeftovers(destination);
+  bool result = true;
+  Listing listing;
+  listing.directory = source;
+  DirEntry entry;
+  while (NextEntry(listing, entry)) {
+    const std::wstring target_path = Join(destination_path, entry.name);
+    if (!entry.is_directory() || entry.is_link()) {
+      if (entry.is_link()) {
+        diag::LogFailure(L"CopyFile", target_path, ERROR_STOPPED_ON_SYMLINK);
+        result = false;
+      } else if (!CopyOneFile(listing, entry, destination, destination_error, target_path, run)) {
+        result = false;
+      }
+      continue;
+    }
+    const Opened child = OpenChild(source, entry.name, Purpose::kListDirectory);
+    if (child && !IsListedEntry(listing, entry, child.handle.get())) {
+      diag::LogFailure(L"CopyFile", target_path, ERROR_STOPPED_ON_SYMLINK);
+      result = false;
+      continue;
+    }
+    Opened target;
+    target.error = destination_error;
+    if (destination) {
+      target = CreateOrOpenDirectory(destination, entry.name);
+      // Windows opens a directory link as the link, and its handle shows it; Wine opens the
+      // target, but reports a host link's name as a reparse point.
+      if (target && (IsLinkHandle(target.handle.get()) || IsLinkPath(target_path))) {
+        diag::LogFailure(L"CopyFile", target_path, ERROR_STOPPED_ON_SYMLINK);
+        result = false;
+        continue;
+      }
+    }
+    const std::wstring child_path = Join(source_path, entry.name);
+    if (!child) {
+      // Files below a directory that cannot be read would be lost with the staging tree: say so.
+      diag::LogFailure(L"FindFirstFile", child_path, child.error);
+      result = false;
+    } else if (!CopyDirectory(child.handle.get(), child_path, target.handle.get(), target.error,
+                              target_path, run)) {
+      result = false;
+    }
+  }
+  if (listing.error != ERROR_SUCCESS) {
+    diag::LogFailure(L"FindFirstFile", source_path, listing.error);
+    result = false;
+  }
+  return result;
 }
 
 }  // namespace
 
-bool CopyTree(const std::wstring& source_root, const std::wstring& destination_root,
-              const std::wstring& relative_path) {
-  const bool top = relative_path.empty();
-  const std::wstring directory = top ? source_root : source_root + L'\\' + relative_path;
-  if (top && IsExistingLink(source_root)) {
+bool CopyTree(const std::wstring& source_root, const std::wstring& destination_root) {
+  const Opened source = OpenDirectoryPath(source_root, Purpose::kListDirectory, false);
+  if (!source) {
+    if (source.error == ERROR_FILE_NOT_FOUND || source.error == ERROR_PATH_NOT_FOUND) {
+      return true;  // No staging tree at all: nothing to copy.
+    }
+    diag::LogFailure(L"FindFirstFile", source_root, source.error);
+    return false;
+  }
+  // Windows opens a staging directory that is a link as the link; Wine opens its target but
+  // reports the name as a reparse point.
+  if (IsLinkHandle(source.handle.get()) || IsLinkPath(source_root)) {
     diag::LogFailure(L"FindFirstFile", source_root, ERROR_STOPPED_ON_SYMLINK);
     return false;
   }
-
-  WIN32_FIND_DATAW entry;
-  DWORD error = ERROR_SUCCESS;
-  const UniqueFind listing = OpenListing(directory, entry, &error);
-  if (!listing) {
-    if (top && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
-      return true;  // No staging tree at all: nothing to copy.
-    }
-    // Files below a directory that cannot be read would be lost with the staging tree: say so.
-    diag::LogFailure(L"FindFirstFile", directory, error);
-    return false;
-  }
-
-  bool result = true;
-  do {
-    if (IsDotEntry(entry.cFileName)) continue;
-    const std::wstring child =
-        top ? std::wstring(entry.cFileName) : relative_path + L'\\' + entry.cFileName;
-    const std::wstring destination = destination_root + L'\\' + child;
-
-    if (IsLink(entry.dwFileAttributes)) {
-      diag::LogFailure(L"CopyFile", destination, ERROR_STOPPED_ON_SYMLINK);
-      result = false;
-    } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      CreateDirectoryW(destination.c_str(), nullptr);  // An existing directory is fine.
-      if (IsExistingLink(destination)) {
-        diag::LogFailure(L"CopyFile", destination, ERROR_STOPPED_ON_SYMLINK);
-        result = false;
-      } else if (!CopyTree(source_root, destination_root, child)) {
-        result = false;
-      }
-    } else if (!CopyOneFile(source_root + L'\\' + child, destination)) {
-      result = false;
-    }
-  } while (FindNextFileW(listing.get(), &entry));
-  return result;
+  // The install root is the caller's to choose, link or not; below it nothing is followed.
+  const Opened destination = OpenDirectoryPath(destination_root, Purpose::kWriteDirectory, true);
+  CopyRun run;
+  return CopyDirectory(source.handle.get(), source_root, destination.handle.get(),
+                       destination.error, destination_root, run);
 }
 
 }  // namespace orvo::fsops

@@ -5,17 +5,22 @@
 namespace orvo::fsops {
 
 // Lays the tree below `source_root` over `destination_root`: every file is copied to the same
-// relative place, overwriting (a read-only destination loses its read-only bit for a second
-// attempt), every directory is created as needed, and files only the destination has stay. Call
-// with an empty `relative_path`; the function calls itself for each subdirectory.
+// relative place, every directory is created as needed, and files only the destination has stay.
 //
-// Links are never followed: a link in the source tree, or a link in the destination where the
-// copy would have to write through it, is skipped. Each file that is not copied, each skipped
-// link and each directory that cannot be listed gives one log line.
+// The source is read through handles, each entry opened relative to its parent and checked to be
+// the very entry the listing showed, so a source tree that someone changes while we work cannot
+// lead the copy anywhere else. Each file is written to a new temporary file beside its
+// destination and then renamed over the destination's name: at every moment the destination is
+// the old file or the new one, whole, and a link or hard link of that name is replaced, never
+// written through. A temporary file that an interrupted run left behind is removed.
+//
+// Links are never followed: a link in the source tree, an entry that is not what the listing
+// showed, or a directory link in the destination where the copy would have to enter it, is
+// skipped. Each file that is not copied, each skipped link and each directory that cannot be
+// listed gives one log line.
 //
 // Returns true when everything was copied, also when the source root does not exist (nothing to
 // do); false when anything was skipped or failed. The walk always goes on to the end.
-bool CopyTree(const std::wstring& source_root, const std::wstring& destination_root,
-              const std::wstring& relative_path);
+bool CopyTree(const std::wstring& source_root, const std::wstring& destination_root);
 
 }  // namespace orvo::fsops

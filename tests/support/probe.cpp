@@ -41,7 +41,7 @@ int ProbeMain(int argc, wchar_t** argv) {
     diag::LogLine(argv[3]);
     return 0;
   }
-  if (operation == L"copy" && argc == 5) return fsops::CopyTree(argv[3], argv[4], L"") ? 1 : 0;
+  if (operation == L"copy" && argc == 5) return fsops::CopyTree(argv[3], argv[4]) ? 1 : 0;
   if (operation == L"clear" && argc == 4) {
     fsops::ClearStagingDirectory(argv[3]);
     return 0;

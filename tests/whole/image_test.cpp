@@ -79,7 +79,7 @@ TEST_F(ImageTest, ImportsOnlySystemDlls) {
     std::string upper = name;
     for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     const bool system = upper == "KERNEL32.DLL" || upper == "USER32.DLL" || upper == "SHELL32.DLL" ||
-                        upper == "ADVAPI32.DLL" || upper == "MSVCRT.DLL" ||
+                        upper == "ADVAPI32.DLL" || upper == "NTDLL.DLL" || upper == "MSVCRT.DLL" ||
                         upper.rfind("API-MS-WIN-CRT-", 0) == 0;
     EXPECT_TRUE(system) << "imports " << name;
   }

@@ -187,7 +187,7 @@ long long CopyPeakHeap(const std::wstring& work, int files) {
   CreateDirectoryW(destination.c_str(), nullptr);
   const long long before = g_heap_now.load();
   g_heap_peak = before;
-  orvo::fsops::CopyTree(source, destination, L"");
+  orvo::fsops::CopyTree(source, destination);
   const long long peak = g_heap_peak.load() - before;
   RemoveTree(source);
   RemoveTree(destination);
@@ -228,7 +228,7 @@ int wmain(int argc, wchar_t** argv) {
       RemoveTree(destination);
       CreateDirectoryW(destination.c_str(), nullptr);
       times[method].push_back(Time([&] {
-        if (method == 0) ok[0] &= orvo::fsops::CopyTree(staging, destination, L"");
+        if (method == 0) ok[0] &= orvo::fsops::CopyTree(staging, destination);
         if (method == 1) ok[1] &= BareLoop(staging, destination, tree);
         if (method == 2) ok[2] &= Xcopy(staging, destination);
       }));

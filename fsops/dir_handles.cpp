@@ -1,0 +1,312 @@
+#include "fsops/dir_handles.h"
+
+#include <winternl.h>
+
+#include <cstddef>
+#include <cstring>
+
+namespace orvo::fsops {
+namespace {
+
+// NtCreateFile's dispositions and options (ntifs.h), spelled out: the SDKs' user-mode headers do
+// not all carry them.
+constexpr ULONG kFileOpen = 1;
+constexpr ULONG kFileCreate = 2;
+constexpr ULONG kFileOpenIf = 3;
+constexpr ULONG kFileDirectoryFile = 0x00000001;
+constexpr ULONG kFileSequentialOnly = 0x00000004;
+constexpr ULONG kFileSynchronousIoNonalert = 0x00000020;
+constexpr ULONG kFileNonDirectoryFile = 0x00000040;
+constexpr ULONG kFileOpenForBackupIntent = 0x00004000;
+constexpr ULONG kFileOpenReparsePoint = 0x00200000;
+
+// NtQueryInformationFile / NtSetInformationFile classes.
+constexpr int kFileInternalInformation = 6;
+constexpr int kFileRenameInformation = 10;
+
+constexpr int kFileRenameInformationEx = 65;
+
+// FILE_RENAME_INFORMATION(_EX) flags; the classic class reads the first byte as ReplaceIfExists.
+constexpr ULONG kRenameReplaceIfExists = 0x1;
+constexpr ULONG kRenamePosixSemantics = 0x2;
+constexpr ULONG kRenameIgnoreReadOnly = 0x40;
+
+// FILE_DISPOSITION_INFO_EX and its flags (Windows 10 1709 and later).
+constexpr int kFileDispositionInfoEx = 21;
+constexpr DWORD kDispositionDelete = 0x1;
+constexpr DWORD kDispositionPosixSemantics = 0x2;
+constexpr DWORD kDispositionIgnoreReadOnly = 0x10;
+
+// What a system that does not know an information class or flag answers.
+bool IsUnsupported(NTSTATUS status) {
+  return status == static_cast<NTSTATUS>(0xC0000002L)      // STATUS_NOT_IMPLEMENTED
+         || status == static_cast<NTSTATUS>(0xC0000003L)   // STATUS_INVALID_INFO_CLASS
+         || status == static_cast<NTSTATUS>(0xC000000DL)   // STATUS_INVALID_PARAMETER
+         || status == static_cast<NTSTATUS>(0xC00000BBL);  // STATUS_NOT_SUPPORTED
+}
+
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr size_t kListingBatchBytes = 16 * 1024;
+
+struct Request {
+  ACCESS_MASK access;
+  ULONG share;
+  ULONG options;
+};
+
+Request RequestFor(Purpose purpose) {
+  switch (purpose) {
+    case Purpose::kListDirectory:
+      return {FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES, kShareAll,
+              kFileDirectoryFile};
+    case Purpose::kWriteDirectory:
+      return {FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY |
+                  FILE_READ_ATTRIBUTES,
+              kShareAll, kFileDirectoryFile};
+    case Purpose::kReadFile:
+      // Like CopyFileW: nobody may change the data while it is read.
+      return {FILE_READ_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
+              kFileNonDirectoryFile | kFileSequentialOnly};
+    case Purpose::kRemove:
+      return {DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll, 0};
+    case Purpose::kRemoveDirectory:
+      return {DELETE | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES |
+                  FILE_WRITE_ATTRIBUTES,
+              kShareAll, kFileDirectoryFile};
+  }
+  return {0, 0, 0};
+}
+
+Opened Failed(DWORD error) {
+  Opened opened;
+  opened.error = error;
+  return opened;
+}
+
+// One NtCreateFile relative to `parent`. The name is a single component taken from a listing or
+// made by us, so the only link it could meet is the entry itself, which kFileOpenReparsePoint
+// keeps the system from following.
+Opened CreateRelative(HANDLE parent, const std::wstring& name, ACCESS_MASK access, ULONG share,
+                      ULONG disposition, ULONG options) {
+  if (name.empty() || name.size() * sizeof(wchar_t) > 0xFFF0) return Failed(ERROR_INVALID_NAME);
+  UNICODE_STRING unicode_name;
+  unicode_name.Buffer = const_cast<wchar_t*>(name.c_str());
+  unicode_name.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  unicode_name.MaximumLength = unicode_name.Length;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &unicode_name, OBJ_CASE_INSENSITIVE, parent, nullptr);
+  IO_STATUS_BLOCK io = {};
+  HANDLE handle = nullptr;
+  const NTSTATUS status =
+      NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                   share, disposition,
+                   options | kFileSynchronousIoNonalert | kFileOpenReparsePoint |
+                       kFileOpenForBackupIntent,
+                   nullptr, 0);
+  if (!NT_SUCCESS(status)) return Failed(RtlNtStatusToDosError(status));
+  Opened opened;
+  opened.handle.reset(handle);
+  return opened;
+}
+
+Opened OpenRelative(HANDLE parent, const std::wstring& name, const Request& request) {
+  Opened opened = CreateRelative(parent, name, request.access, request.share, kFileOpen,
+                                 request.options);
+  // Wine refuses write-attribute access to a file whose read-only bit is set (Windows grants it
+  // and refuses only the write itself); the attributes can still be set through the handle there.
+  if (!opened && opened.error == ERROR_ACCESS_DENIED && (request.access & FILE_WRITE_ATTRIBUTES)) {
+    opened = CreateRelative(parent, name, request.access & ~FILE_WRITE_ATTRIBUTES, request.share,
+                            kFileOpen, request.options);
+  }
+  return opened;
+}
+
+bool QueryTag(HANDLE handle, FILE_ATTRIBUTE_TAG_INFO& tag) {
+  return GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof(tag)) != FALSE;
+}
+
+// The path of the object behind `handle` below its volume root ("\dir\file"); empty on failure.
+std::wstring HandlePath(HANDLE handle) {
+  std::vector<unsigned char> buffer(1024);
+  for (;;) {
+    if (GetFileInformationByHandleEx(handle, FileNameInfo, buffer.data(),
+                                     static_cast<DWORD>(buffer.size()))) {
+      const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+      return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+    }
+    if (GetLastError() != ERROR_MORE_DATA || buffer.size() > 0x20000) return std::wstring();
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+Opened OpenDirectoryPath(const std::wstring& path, Purpose purpose, bool follow_link) {
+  const Request request = RequestFor(purpose);
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  HANDLE handle = CreateFileW(path.c_str(), request.access | SYNCHRONIZE, request.share, nullptr,
+                              OPEN_EXISTING, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE && (request.access & FILE_WRITE_ATTRIBUTES)) {
+    handle = CreateFileW(path.c_str(), (request.access & ~FILE_WRITE_ATTRIBUTES) | SYNCHRONIZE,
+                         request.share, nullptr, OPEN_EXISTING, flags, nullptr);
+  }
+  if (handle == INVALID_HANDLE_VALUE) return Failed(GetLastError());
+  Opened opened;
+  opened.handle.reset(handle);
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  if (!QueryTag(handle, tag) || !(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return Failed(ERROR_DIRECTORY);
+  }
+  return opened;
+}
+
+Opened OpenChild(HANDLE parent, const std::wstring& name, Purpose purpose) {
+  return OpenRelative(parent, name, RequestFor(purpose));
+}
+
+Opened CreateOrOpenDirectory(HANDLE parent, const std::wstring& name) {
+  const Request request = RequestFor(Purpose::kWriteDirectory);
+  return CreateRelative(parent, name, request.access, request.share, kFileOpenIf, request.options);
+}
+
+Opened CreateNewFile(HANDLE parent, const std::wstring& name) {
+  // No sharing: nobody else sees the half-written file through this name.
+  return CreateRelative(parent, name,
+                        FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES | DELETE, 0,
+                        kFileCreate, kFileNonDirectoryFile | kFileSequentialOnly);
+}
+
+bool NextEntry(Listing& listing, DirEntry& entry) {
+  for (;;) {
+    if (listing.next >= listing.batch.size()) {
+      listing.batch.resize(kListingBatchBytes);
+      // The restart class starts the listing over from its first entry; only the first call
+      // wants that.
+      const FILE_INFO_BY_HANDLE_CLASS what =
+          listing.started ? FileIdBothDirectoryInfo : FileIdBothDirectoryRestartInfo;
+      listing.started = true;
+      if (!GetFileInformationByHandleEx(listing.directory, what, listing.batch.data(),
+                                        static_cast<DWORD>(listing.batch.size()))) {
+        const DWORD error = GetLastError();
+        listing.error = error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
+        listing.batch.clear();
+        listing.next = 0;
+        return false;
+      }
+      listing.next = 0;
+      if (listing.path.empty()) listing.path = HandlePath(listing.directory);
+    }
+    const auto* info =
+        reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(listing.batch.data() + listing.next);
+    listing.next = info->NextEntryOffset ? listing.next + info->NextEntryOffset
+                                         : listing.batch.size();
+    entry.name.assign(info->FileName, info->FileNameLength / sizeof(wchar_t));
+    entry.attributes = info->FileAttributes;
+    entry.file_id = info->FileId.QuadPart;
+    if (entry.name != L"." && entry.name != L"..") return true;
+  }
+}
+
+bool IsListedEntry(const Listing& listing, const DirEntry& entry, HANDLE handle) {
+  if (entry.is_link()) return false;
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  if (!QueryTag(handle, tag) || (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  if (((tag.FileAttributes ^ entry.attributes) & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  // The id check is what holds on Wine, which opens a link's target even when asked for the
+  // link: a directory swapped for a link between the listing and the open shows another id.
+  IO_STATUS_BLOCK io = {};
+  LARGE_INTEGER id = {};
+  if (!NT_SUCCESS(NtQueryInformationFile(handle, &io, &id, sizeof(id),
+                                         static_cast<FILE_INFORMATION_CLASS>(
+                                             kFileInternalInformation)))) {
+    return false;
+  }
+  if (id.QuadPart != entry.file_id) return false;
+  // What holds on Wine against a link to a file, which it lists as a plain file with its target's
+  // id, and opens as its target: the handle then names the target, not the entry.
+  if (listing.path.empty()) return false;
+  std::wstring expected = listing.path;
+  if (expected.back() != L'\\') expected += L'\\';
+  return EqualNoCase(HandlePath(handle), expected + entry.name);
+}
+
+bool IsLinkHandle(HANDLE handle) {
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  return QueryTag(handle, tag) && (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool IsLinkPath(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool DeleteByHandle(HANDLE handle) {
+  // POSIX semantics take the name away at once, so the parent can go right after, even while
+  // someone else still has the file open; the flags also let a read-only entry go.
+  DWORD flags = kDispositionDelete | kDispositionPosixSemantics | kDispositionIgnoreReadOnly;
+  if (SetFileInformationByHandle(handle,
+                                 static_cast<FILE_INFO_BY_HANDLE_CLASS>(kFileDispositionInfoEx),
+                                 &flags, sizeof(flags))) {
+    return true;
+  }
+  // Older Windows and Wine: clear the read-only bit first, then the classic disposition.
+  ClearReadOnly(handle);
+  FILE_DISPOSITION_INFO disposition = {};
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                    sizeof(disposition)) != FALSE;
+}
+
+DWORD RenameInto(HANDLE handle, HANDLE parent, const std::wstring& name) {
+  // FILE_RENAME_INFORMATION_EX, with room for the name.
+  struct RenameInformation {
+    ULONG flags;
+    HANDLE root_directory;
+    ULONG file_name_length;
+    WCHAR file_name[1];
+  };
+  const size_t name_bytes = name.size() * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(offsetof(RenameInformation, file_name) + name_bytes +
+                                    sizeof(wchar_t));
+  auto* info = reinterpret_cast<RenameInformation*>(buffer.data());
+  info->root_directory = parent;
+  info->file_name_length = static_cast<ULONG>(name_bytes);
+  std::memcpy(info->file_name, name.data(), name_bytes);
+  IO_STATUS_BLOCK io = {};
+  // Windows 10 1809 and later replace a read-only file, or one that others have open for
+  // deleting, without our touching its attributes (which a hard link would share with names
+  // outside the install root).
+  info->flags = kRenameReplaceIfExists | kRenamePosixSemantics | kRenameIgnoreReadOnly;
+  NTSTATUS status =
+      NtSetInformationFile(handle, &io, info, static_cast<ULONG>(buffer.size()),
+                           static_cast<FILE_INFORMATION_CLASS>(kFileRenameInformationEx));
+  if (IsUnsupported(status)) {
+    info->flags = kRenameReplaceIfExists;
+    status = NtSetInformationFile(handle, &io, info, static_cast<ULONG>(buffer.size()),
+                                  static_cast<FILE_INFORMATION_CLASS>(kFileRenameInformation));
+  }
+  return NT_SUCCESS(status) ? ERROR_SUCCESS : RtlNtStatusToDosError(status);
+}
+
+void ClearReadOnly(HANDLE handle) {
+  FILE_BASIC_INFO basic = {};
+  if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof(basic)) ||
+      !(basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+    return;
+  }
+  // Zero times leave them as they are; an attribute value of zero would too, so NORMAL stands
+  // in when nothing else is left.
+  const LARGE_INTEGER unchanged = {};
+  basic.CreationTime = basic.LastAccessTime = basic.LastWriteTime = basic.ChangeTime = unchanged;
+  basic.FileAttributes &=
+      ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
+  if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic));
+}
+
+}  // namespace orvo::fsops

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// Handle-relative file work. Every entry below a directory that someone else may change while we
+// work is reached through an open handle of its parent and its one name, never through a full path
+// that the system would resolve again: a directory swapped for a link between two steps cannot
+// redirect what follows. The copy and the clean-up are written on these primitives only.
+
+namespace orvo::fsops {
+
+#ifndef ERROR_STOPPED_ON_SYMLINK
+#define ERROR_STOPPED_ON_SYMLINK 681L
+#endif
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+// An open file or directory; null when it could not be opened.
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+// The outcome of an open: the handle, or the system's code for why there is none.
+struct Opened {
+  UniqueHandle handle;
+  DWORD error = ERROR_SUCCESS;
+  explicit operator bool() const { return handle != nullptr; }
+};
+
+// What an open is for; each asks for the access that job needs and no more.
+enum class Purpose {
+  kListDirectory,    // walk a directory: list it and open its children
+  kWriteDirectory,   // list a directory and create or replace entries in it
+  kReadFile,         // read a file's data and times; others may read it too, not change it
+  kRemove,           // delete the entry itself (file, empty directory or link)
+  kRemoveDirectory,  // empty a directory through its listing, then delete it
+};
+
+// Opens the directory `path` for `purpose`. The last component is not followed where the system
+// can open a link as a link (Windows); the caller checks with IsLinkHandle.
+Opened OpenDirectoryPath(const std::wstring& path, Purpose purpose, bool follow_link);
+
+// Opens the entry `name` of the directory `parent` for `purpose`, without following it if it is
+// a link (where the system can open a link as a link: Windows; Wine opens what it points to).
+Opened OpenChild(HANDLE parent, const std::wstring& name, Purpose purpose);
+
+// Opens, or creates, the subdirectory `name` of `parent` for kWriteDirectory, without following a
+// link of that name.
+Opened CreateOrOpenDirectory(HANDLE parent, const std::wstring& name);
+
+// Creates the new file `name` in `parent` for writing and renaming, exclusively: nothing that is
+// already at that name, a link included, is opened or followed.
+Opened CreateNewFile(HANDLE parent, const std::wstring& name);
+
+// One entry of a directory listing.
+struct DirEntry {
+  std::wstring name;
+  DWORD attributes = 0;
+  LONGLONG file_id = 0;  // unique on the volume; what the entry's handle reports as its id
+  bool is_directory() const { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+  bool is_link() const { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+};
+
+// Reads a directory through a handle opened for listing, a batch at a time.
+struct Listing {
+  HANDLE directory = nullptr;
+  std::vector<unsigned char> batch;
+  size_t next = 0;          // offset of the next entry in `batch`; batch.size() when used up
+  bool started = false;
+  DWORD error = ERROR_SUCCESS;  // why the listing stopped early; ERROR_SUCCESS at the end
+  std::wstring path;            // the directory's own path on its volume, read with the first batch
+};
+
+// Fills `entry` with the next entry other than "." and "..". False at the end of the listing and
+// when it fails; `listing.error` tells the two apart.
+bool NextEntry(Listing& listing, DirEntry& entry);
+
+// True when `handle`, opened by the name of `entry` relative to `listing.directory`, is the very
+// object that the listing showed: the same file id, the same kind (directory or not), not a link,
+// and reached by that name.
+bool IsListedEntry(const Listing& listing, const DirEntry& entry, HANDLE handle);
+
+// True when `handle` was opened on a link itself (Windows opens a link as a link when asked; Wine
+// never does, so this is false there).
+bool IsLinkHandle(HANDLE handle);
+
+// True when `path` names a link, by the attributes the system reports for the name. Wine shows a
+// host link to a directory this way, though it opens the target when asked for the link.
+bool IsLinkPath(const std::wstring& path);
+
+// Deletes the file, empty directory or link that `handle` was opened on (kRemove or
+// kRemoveDirectory), read-only or not. The name goes when the last handle to it closes.
+bool DeleteByHandle(HANDLE handle);
+
+// Gives the file `handle` (opened by CreateNewFile) the name `name` in `parent`, replacing a file
+// of that name as a name: a link or a hard link there is replaced, never written through.
+DWORD RenameInto(HANDLE handle, HANDLE parent, const std::wstring& name);
+
+// Clears the read-only bit of the entry `handle` names, leaving every other attribute and the
+// times as they are.
+void ClearReadOnly(HANDLE handle);
+
+}  // namespace orvo::fsops
