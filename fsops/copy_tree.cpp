@@ -54,15 +54,16 @@ void RemoveLeftovers(HANDLE directory) {
 }
 
 DWORD CopyData(HANDLE source, HANDLE target, std::vector<char>& buffer) {
+  const DWORD size = static_cast<DWORD>(buffer.size());
   for (;;) {
     DWORD read = 0;
-    if (!ReadFile(source, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
-      return GetLastError();
-    }
+    if (!ReadFile(source, buffer.data(), size, &read, nullptr)) return GetLastError();
     if (read == 0) return ERROR_SUCCESS;
     DWORD written = 0;
     if (!WriteFile(target, buffer.data(), read, &written, nullptr)) return GetLastError();
     if (written != read) return ERROR_WRITE_FAULT;
+    // A synchronous read of a disk file comes back short only at its end: spare the extra call.
+    if (read < size) return ERROR_SUCCESS;
   }
 }
 
@@ -92,11 +93,8 @@ DWORD RenameAgain(HANDLE file, HANDLE directory, const std::wstring& name) {
 
 // Writes the data of `source` to a new temporary file in `directory` and renames it over `name`.
 // Returns the system's code for the step that failed, ERROR_SUCCESS when the file was replaced.
-DWORD ReplaceFile(HANDLE source, HANDLE directory, const std::wstring& name, CopyRun& run) {
-  FILE_BASIC_INFO info = {};
-  if (!GetFileInformationByHandleEx(source, FileBasicInfo, &info, sizeof(info))) {
-    return GetLastError();
-  }
+DWORD ReplaceFile(HANDLE source, const FILE_BASIC_INFO& info, HANDLE directory,
+                  const std::wstring& name, CopyRun& run) {
   const Opened temporary = CreateNewFile(directory, run.partial_name);
   if (!temporary) return temporary.error;
   HANDLE file = temporary.handle.get();
@@ -121,12 +119,13 @@ bool CopyOneFile(const Listing& source_listing, const DirEntry& entry, HANDLE de
   DWORD error = destination_error;
   if (destination) {
     const Opened source = OpenChild(source_listing.directory, entry.name, Purpose::kReadFile);
+    FILE_BASIC_INFO info = {};
     if (!source) {
       error = source.error;
-    } else if (!IsListedEntry(source_listing, entry, source.handle.get())) {
+    } else if (!IsListedEntry(source_listing, entry, source.handle.get(), &info)) {
       error = ERROR_STOPPED_ON_SYMLINK;  // not the file that was listed: taken for a link
     } else {
-      error = ReplaceFile(source.handle.get(), destination, entry.name, run);
+      error = ReplaceFile(source.handle.get(), info, destination, entry.name, run);
     }
   }
   if (error == ERROR_SUCCESS) return true;

@@ -21,7 +21,7 @@ constexpr ULONG kFileOpenForBackupIntent = 0x00004000;
 constexpr ULONG kFileOpenReparsePoint = 0x00200000;
 
 // NtQueryInformationFile / NtSetInformationFile classes.
-constexpr int kFileInternalInformation = 6;
+constexpr int kFileAllInformation = 18;
 constexpr int kFileRenameInformation = 10;
 
 constexpr int kFileRenameInformationEx = 65;
@@ -125,18 +125,47 @@ bool QueryTag(HANDLE handle, FILE_ATTRIBUTE_TAG_INFO& tag) {
   return GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof(tag)) != FALSE;
 }
 
-// The path of the object behind `handle` below its volume root ("\dir\file"); empty on failure.
-std::wstring HandlePath(HANDLE handle) {
-  std::vector<unsigned char> buffer(1024);
+// FILE_ALL_INFORMATION, flattened; the layout is the system's, name last.
+struct AllInformation {
+  LARGE_INTEGER creation, last_access, last_write, change;
+  ULONG attributes;
+  LARGE_INTEGER allocation_size, end_of_file;
+  ULONG links;
+  BOOLEAN delete_pending, directory;
+  LARGE_INTEGER index;
+  ULONG ea_size;
+  ACCESS_MASK access;
+  LARGE_INTEGER position;
+  ULONG mode, alignment;
+  ULONG name_length;
+  WCHAR name[1];
+};
+static_assert(offsetof(AllInformation, index) == 64 && offsetof(AllInformation, name) == 100,
+              "FILE_ALL_INFORMATION layout");
+
+// The handle's FILE_ALL_INFORMATION, in `buffer`, grown for a long path; null on failure.
+const AllInformation* QueryAll(HANDLE handle, std::vector<unsigned char>& buffer) {
   for (;;) {
-    if (GetFileInformationByHandleEx(handle, FileNameInfo, buffer.data(),
-                                     static_cast<DWORD>(buffer.size()))) {
-      const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
-      return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+    IO_STATUS_BLOCK io = {};
+    const NTSTATUS status =
+        NtQueryInformationFile(handle, &io, buffer.data(), static_cast<ULONG>(buffer.size()),
+                               static_cast<FILE_INFORMATION_CLASS>(kFileAllInformation));
+    const auto* info = reinterpret_cast<const AllInformation*>(buffer.data());
+    if (NT_SUCCESS(status) && offsetof(AllInformation, name) + info->name_length <= buffer.size()) {
+      return info;
     }
-    if (GetLastError() != ERROR_MORE_DATA || buffer.size() > 0x20000) return std::wstring();
+    if (status != static_cast<NTSTATUS>(0x80000005L) || buffer.size() > 0x20000) {  // overflow
+      return nullptr;
+    }
     buffer.resize(buffer.size() * 2);
   }
+}
+
+// The path of the object behind `handle` below its volume root ("\\dir\\file"); empty on failure.
+std::wstring HandlePath(HANDLE handle) {
+  std::vector<unsigned char> buffer(sizeof(AllInformation) + 2048);
+  const AllInformation* info = QueryAll(handle, buffer);
+  return info ? std::wstring(info->name, info->name_length / sizeof(wchar_t)) : std::wstring();
 }
 
 bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
@@ -212,27 +241,34 @@ bool NextEntry(Listing& listing, DirEntry& entry) {
   }
 }
 
-bool IsListedEntry(const Listing& listing, const DirEntry& entry, HANDLE handle) {
-  if (entry.is_link()) return false;
-  FILE_ATTRIBUTE_TAG_INFO tag = {};
-  if (!QueryTag(handle, tag) || (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
-  if (((tag.FileAttributes ^ entry.attributes) & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+bool IsListedEntry(const Listing& listing, const DirEntry& entry, HANDLE handle,
+                   FILE_BASIC_INFO* basic) {
+  if (entry.is_link() || listing.path.empty()) return false;
+  // One query for the attributes, the times, the id and the path.
+  std::vector<unsigned char> buffer(sizeof(AllInformation) + 2048);
+  const AllInformation* info = QueryAll(handle, buffer);
+  if (!info) return false;
+  if (info->attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+  if (((info->attributes ^ entry.attributes) & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
   // The id check is what holds on Wine, which opens a link's target even when asked for the
   // link: a directory swapped for a link between the listing and the open shows another id.
-  IO_STATUS_BLOCK io = {};
-  LARGE_INTEGER id = {};
-  if (!NT_SUCCESS(NtQueryInformationFile(handle, &io, &id, sizeof(id),
-                                         static_cast<FILE_INFORMATION_CLASS>(
-                                             kFileInternalInformation)))) {
-    return false;
-  }
-  if (id.QuadPart != entry.file_id) return false;
-  // What holds on Wine against a link to a file, which it lists as a plain file with its target's
-  // id, and opens as its target: the handle then names the target, not the entry.
-  if (listing.path.empty()) return false;
+  if (info->index.QuadPart != entry.file_id) return false;
+  // And against a link to a file, which Wine lists as a plain file with its target's id: the
+  // handle then names the target, not the entry.
   std::wstring expected = listing.path;
   if (expected.back() != L'\\') expected += L'\\';
-  return EqualNoCase(HandlePath(handle), expected + entry.name);
+  expected += entry.name;
+  if (!EqualNoCase(std::wstring(info->name, info->name_length / sizeof(wchar_t)), expected)) {
+    return false;
+  }
+  if (basic) {
+    basic->CreationTime = info->creation;
+    basic->LastAccessTime = info->last_access;
+    basic->LastWriteTime = info->last_write;
+    basic->ChangeTime = info->change;
+    basic->FileAttributes = info->attributes;
+  }
+  return true;
 }
 
 bool IsLinkHandle(HANDLE handle) {
@@ -281,10 +317,15 @@ DWORD RenameInto(HANDLE handle, HANDLE parent, const std::wstring& name) {
   // Windows 10 1809 and later replace a read-only file, or one that others have open for
   // deleting, without our touching its attributes (which a hard link would share with names
   // outside the install root).
-  info->flags = kRenameReplaceIfExists | kRenamePosixSemantics | kRenameIgnoreReadOnly;
-  NTSTATUS status =
-      NtSetInformationFile(handle, &io, info, static_cast<ULONG>(buffer.size()),
-                           static_cast<FILE_INFORMATION_CLASS>(kFileRenameInformationEx));
+  // Where the system does not know it (older Windows, Wine), that is remembered for the run.
+  static bool extended_known = true;
+  NTSTATUS status = static_cast<NTSTATUS>(0xC0000003L);
+  if (extended_known) {
+    info->flags = kRenameReplaceIfExists | kRenamePosixSemantics | kRenameIgnoreReadOnly;
+    status = NtSetInformationFile(handle, &io, info, static_cast<ULONG>(buffer.size()),
+                                  static_cast<FILE_INFORMATION_CLASS>(kFileRenameInformationEx));
+    extended_known = !IsUnsupported(status);
+  }
   if (IsUnsupported(status)) {
     info->flags = kRenameReplaceIfExists;
     status = NtSetInformationFile(handle, &io, info, static_cast<ULONG>(buffer.size()),

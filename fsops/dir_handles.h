@@ -80,8 +80,9 @@ bool NextEntry(Listing& listing, DirEntry& entry);
 
 // True when `handle`, opened by the name of `entry` relative to `listing.directory`, is the very
 // object that the listing showed: the same file id, the same kind (directory or not), not a link,
-// and reached by that name.
-bool IsListedEntry(const Listing& listing, const DirEntry& entry, HANDLE handle);
+// and reached by that name. Fills `basic`, when given, with the handle's attributes and times.
+bool IsListedEntry(const Listing& listing, const DirEntry& entry, HANDLE handle,
+                   FILE_BASIC_INFO* basic = nullptr);
 
 // True when `handle` was opened on a link itself (Windows opens a link as a link when asked; Wine
 // never does, so this is false there).
