@@ -28,9 +28,10 @@ int RunUpdate() {
   int count = 0;
   wchar_t** const arguments = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!arguments) return kExitBadArguments;
-  const UpdateOptions options = Parse(count, arguments);
+  UpdateOptions options = Parse(count, arguments);
   LocalFree(arguments);
-  if (!IsComplete(options) || !IsStagingSeparate(options.staging_dir, options.install_root)) {
+  // From here on the two directories are the paths they resolve to, for every step.
+  if (!IsComplete(options) || !ResolveDirectories(options)) {
     diag::ShowNotice(diag::Notice::kUsage);
     return kExitBadArguments;
   }

@@ -11,23 +11,6 @@
 
 namespace orvo::test {
 
-std::wstring QuoteArgument(const std::wstring& argument) {
-  std::wstring quoted = L"\"";
-  size_t backslashes = 0;
-  for (const wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    // Backslashes before a quote escape it, so they are doubled, and the quote escaped.
-    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(backslashes * 2, L'\\');  // ... and before the closing quote too
-  return quoted + L"\"";
-}
-
 harness::DebugRun RunProbe(std::initializer_list<std::wstring> arguments) {
   std::wstring command = QuoteArgument(BinDirectory() + L"\\orvo_unit_tests.exe") + L" --probe";
   for (const auto& argument : arguments) command += L" " + QuoteArgument(argument);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tools/harness/debug_session.h"
+#include "tools/harness/processes.h"
 
 namespace orvo::test {
 
@@ -20,8 +21,7 @@ harness::DebugRun RunProbe(std::initializer_list<std::wstring> arguments);
 // Runs the probe when the command line asks for it; returns -1 otherwise.
 int ProbeMain(int argc, wchar_t** argv);
 
-// One argument quoted for CommandLineToArgvW.
-std::wstring QuoteArgument(const std::wstring& argument);
+using harness::QuoteArgument;
 
 // The texts of the log lines in a run's debug output. Every line must arrive as the three writes
 // "[OrvoUpdater] ", text, "\n"; anything else is returned as a "<malformed: ...>" entry.

@@ -67,12 +67,38 @@ TEST_F(StagingGuardTest, RefusesAStagingDirectoryThatHoldsTheInstallRoot) {
       {volume.substr(0, 2) + L"/", Path(L"Stage")},
       {volume, L"D:\\elsewhere"},
       {L"", root},
+      // Spellings that name the volume, or nothing definite, whatever the current directory.
+      {L"\\\\?\\" + volume.substr(0, 2), root},      // "\\?\C:"
+      {L"\\\\.\\" + volume.substr(0, 2), root},      // "\\.\C:"
+      {L"//./" + volume.substr(0, 2), root},
+      {L"\\\\?\\" + volume, root},                   // "\\?\C:\"
+      {L"\\??\\" + volume, root},
+      {L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1", Path(L"Stage")},
+      {L"\\\\?\\" + root, root},                     // extended-length, same directory
+      {L"\\\\?\\" + dir_, root},
+      {L"\\\\?\\" + root + L"\\staging\\..", root},  // not resolved behind the prefix: refused
+      {root + L". . ", root},                      // trailing dots and blanks go
+      {L"NUL", root},                              // device names
+      {L"CON", root},
+      {Path(L"Stage"), volume.substr(0, 2)},       // the install root is held to the same rules
+      {Path(L"Stage"), L"\\\\.\\" + volume.substr(0, 2)},
   };
   for (const auto& c : refused) {
     EXPECT_FALSE(IsStagingSeparate(c.staging, c.install_root))
         << "staging [" << harness::ToUtf8(c.staging) << "] install root ["
         << harness::ToUtf8(c.install_root) << "]";
   }
+  // "C:" is the current directory on C:. Placed where it is most dangerous, inside the install
+  // root as when Kestrava starts the updater from its own folder, or at the volume root, it would
+  // name a part of the installation or the whole volume.
+  for (const wchar_t* current : {L"Kestrava Application\\staging", L"Kestrava Application"}) {
+    SetCurrentDirectoryW(Path(current).c_str());
+    for (const std::wstring& staging : {volume.substr(0, 2), volume.substr(0, 2) + L"staging"}) {
+      EXPECT_FALSE(IsStagingSeparate(staging, root)) << harness::ToUtf8(staging);
+    }
+  }
+  SetCurrentDirectoryW(volume.c_str());
+  EXPECT_FALSE(IsStagingSeparate(volume.substr(0, 2), Path(L"Stage")));
 }
 
 TEST_F(StagingGuardTest, AllowsASeparateOrNestedStagingDirectory) {
@@ -88,11 +114,45 @@ TEST_F(StagingGuardTest, AllowsASeparateOrNestedStagingDirectory) {
       {root, Path(L"Kestrava Application2")},
       {Path(L"not yet there"), root},
       {Slashed(Path(L"Stage")), Slashed(root)},
+      {L"\\\\?\\" + Path(L"Stage"), L"\\\\?\\" + root},
   };
   for (const auto& c : allowed) {
     EXPECT_TRUE(IsStagingSeparate(c.staging, c.install_root))
         << "staging [" << harness::ToUtf8(c.staging) << "] install root ["
         << harness::ToUtf8(c.install_root) << "]";
+  }
+}
+
+TEST_F(StagingGuardTest, ResolvesEachSpellingToOnePath) {
+  const std::wstring stage = Path(L"Stage");
+  const struct {
+    std::wstring option;
+    std::wstring resolved;  // empty: refused
+  } cases[] = {
+      {stage, stage},
+      {Slashed(stage) + L"/", stage},
+      {stage + L"\\\\", stage},
+      {L"Stage", stage},  // relative to the current directory
+      {L".\\Stage\\..\\Stage", stage},
+      {stage + L"..", stage},
+      {stage + L" .", stage},
+      {L"\\\\?\\" + stage, stage},
+      {L"\\\\?\\" + stage + L"\\", stage},
+      {dir_.substr(0, 3), dir_.substr(0, 3)},  // a volume root keeps its separator
+      {L"", L""},
+      {dir_.substr(0, 2), L""},
+      {dir_.substr(0, 2) + L"Stage", L""},
+      {L"\\\\?\\" + dir_.substr(0, 2), L""},
+      {L"\\\\.\\" + dir_.substr(0, 2), L""},
+      {L"\\\\?\\" + Slashed(stage), L""},
+      {L"\\\\?\\" + stage + L"\\..\\Stage", L""},
+      {L"\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\", L""},
+      {L"\\??\\" + stage, L""},
+      {L"NUL", L""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(harness::ToUtf8(ResolveDirectoryPath(c.option)), harness::ToUtf8(c.resolved))
+        << "option [" << harness::ToUtf8(c.option) << "]";
   }
 }
 

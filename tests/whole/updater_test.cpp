@@ -153,7 +153,16 @@ TEST_F(UpdaterTest, RefusesUnusableOptionsAndTouchesNothing) {
       {L"--pid", pid, L"--install-root", root_, L"--staging-dir", root_ + L"\\"},
       {L"--pid", pid, L"--install-root", root_, L"--staging-dir", dir_},
       {L"--pid", pid, L"--install-root", root_, L"--staging-dir", root_.substr(0, 3)},
+      // The volume again, in spellings that reach it only later: drive-relative (the current
+      // directory is inside the install root, as when Kestrava starts the updater from its own
+      // folder), extended-length and device namespace.
+      {L"--pid", pid, L"--install-root", root_, L"--staging-dir", root_.substr(0, 2)},
+      {L"--pid", pid, L"--install-root", root_, L"--staging-dir", L"\\\\?\\" + root_.substr(0, 2)},
+      {L"--pid", pid, L"--install-root", root_, L"--staging-dir", L"\\\\.\\" + root_.substr(0, 2)},
   };
+  wchar_t saved_directory[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, saved_directory);
+  SetCurrentDirectoryW((root_ + L"\\bin\\64bit").c_str());
   for (const auto& arguments : cases) {
     std::string described;
     for (const auto& argument : arguments) described += " [" + U8(argument) + "]";
@@ -164,6 +173,7 @@ TEST_F(UpdaterTest, RefusesUnusableOptionsAndTouchesNothing) {
     EXPECT_EQ(run.run.writes, Lines{});
     EXPECT_TRUE(StillRunning(0)) << "the application was waited for";
   }
+  SetCurrentDirectoryW(saved_directory);
   EXPECT_EQ(Snapshot(root_), root_before);
   EXPECT_EQ(Snapshot(staging_), staging_before);
 }
@@ -221,6 +231,24 @@ TEST_F(UpdaterTest, ReportsALockedFileAndCarriesOn) {
   EXPECT_EQ(ReadText(root_ + L"\\bin\\64bit\\lang\\zh-CN.pak"), "lang 2");
   EXPECT_EQ(ReadText(root_ + L"\\readme.txt"), "readme 2");
   EXPECT_TRUE(test::WaitForFile(Record()));
+}
+
+TEST_F(UpdaterTest, EveryStepUsesTheResolvedPaths) {
+  MakeInstallAndStaging();
+  const std::wstring locked = root_ + L"\\bin\\64bit\\data.pak";
+  HoldFile(locked, 60000);
+  const UpdaterRun run =
+      Run({L"--pid", std::to_wstring(GoneProcessId()), L"--install-root", root_ + L"\\bin\\..\\.",
+           L"--staging-dir", L"\\\\?\\" + staging_ + L"\\"});
+  EXPECT_EQ(run.run.exit_code, 0u);
+  EXPECT_EQ(run.logged(), Lines{"CopyFile failed: " + U8(locked) + "  err=32"});
+  EXPECT_EQ(NoticeTexts(run), Texts({Notice::kPartialCopy}));
+  EXPECT_FALSE(Exists(staging_));
+  EXPECT_EQ(ReadText(root_ + L"\\readme.txt"), "readme 2");
+  ASSERT_TRUE(test::WaitForFile(Record()));
+  EXPECT_NE(ReadText(Record()).find("cmdline=\"" + U8(root_) + "\\bin/64bit\\Kestrava.exe\"\n"),
+            std::string::npos)
+      << ReadText(Record());
 }
 
 TEST_F(UpdaterTest, ReportsAnApplicationThatCannotBeRestarted) {
