@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# The sandbox's checks, run as the sandbox user by run.sh:
+#   scenarios.sh PREFIX RACE_RUNS INTERRUPT_RUNS FUZZ_RUNS SEED
+set -uo pipefail
+prefix=$1 race_runs=$2 interrupt_runs=$3 fuzz_runs=$4 seed=$5
+host=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+c=$prefix/drive_c
+passed=0 failed=0
+export ORVO_WINE_TIMEOUT=120
+
+check() {  # check NAME CONDITION-STATUS DETAIL
+  if [ "$2" = 0 ]; then
+    passed=$((passed + 1)); echo "PASS $1"
+  else
+    failed=$((failed + 1)); echo "FAIL $1: $3"
+  fi
+}
+
+wine_in_sandbox() { (cd "$c" && "$host/wine-run" "$prefix" "$@"); }
+
+# The prefix: made once, then its Z: drive (the host's /) removed, so that C: is the only drive.
+if [ ! -f "$prefix/.orvo-ready" ]; then
+  wine_in_sandbox cmd.exe /c exit >/dev/null 2>&1 || true
+fi
+rm -f "$prefix/dosdevices/z:" "$prefix/dosdevices/z::"
+for d in "$prefix"/dosdevices/*; do
+  case "$(basename "$d")" in c:|com*|lpt*|nul) ;; *) rm -f "$d" ;; esac
+done
+mkdir -p "$c/tools"
+cp "$host"/*.exe "$c/tools/"
+
+# A canary beside the prefix, out of every drive's reach.
+canary=$HOME/canary
+rm -rf "$canary"; mkdir -p "$canary/sub"
+echo "canary" >"$canary/secret.txt"; echo "deep" >"$canary/sub/deep.txt"
+canary_state() { (cd "$canary" && find . -printf '%p %s %m\n' | sort && cat secret.txt sub/deep.txt); }
+canary_before=$(canary_state)
+
+# --- A racing user swaps each of eight staging subdirectories with a link beside it to a canary
+# directory outside both trees, for the whole run.
+race() {
+  local w=$c/race run
+  for run in $(seq "$race_runs"); do
+    rm -rf "$w"; mkdir -p "$w/install/bin/64bit" "$w/staging/bin/64bit" "$w/ref"
+    cp "$c/tools/kestrava_standin.exe" "$w/install/bin/64bit/Kestrava.exe"
+    echo "new" >"$w/staging/bin/64bit/version.txt"
+    local pairs=() i j
+    for i in 0 1 2 3 4 5 6 7; do
+      mkdir -p "$w/staging/plugin$i" "$w/canary$i/inner"
+      for j in 0 1 2 3 4 5; do
+        echo "plugin $i file $j" >"$w/staging/plugin$i/f$j.txt"
+        echo "CANARY $i $j" >"$w/canary$i/f$j.txt"
+      done
+      echo "CANARY $i inner" >"$w/canary$i/inner/x.txt"
+      ln -s "$w/canary$i" "$w/staging/plugin$i.link"
+      pairs+=("$w/staging/plugin$i" "$w/staging/plugin$i.link")
+    done
+    cp -a "$w"/canary? "$w/ref/"
+    "$host/swapper" "${pairs[@]}" >"$w/swapper.log" &
+    local swapper=$!
+    wine_in_sandbox 'C:\tools\orvo_demo_driver.exe' 'C:\tools\OrvoUpdater.exe' \
+      'C:\tools\kestrava_standin.exe' 'C:\race\install' 'C:\race\staging' 0 >"$w/run.log" 2>&1
+    local code=$?
+    kill -TERM $swapper; wait $swapper
+    local problems=""
+    [ $code = 0 ] || problems+=" exit code $code;"
+    for i in 0 1 2 3 4 5 6 7; do
+      diff -r "$w/ref/canary$i" "$w/canary$i" >/dev/null || problems+=" canary$i changed;"
+    done
+    grep -rlq CANARY "$w/install" && problems+=" canary content in the install root;"
+    for _ in $(seq 100); do [ -f "$w/install/bin/64bit/restart-record.txt" ] && break; sleep 0.1; done
+    [ -f "$w/install/bin/64bit/restart-record.txt" ] || problems+=" not restarted;"
+    [ "$(cat "$w/install/bin/64bit/version.txt" 2>/dev/null)" = new ] || problems+=" not updated;"
+    check "race $run ($(cat "$w/swapper.log"))" "${problems:+1}${problems:-0}" "$problems"
+    [ -z "$problems" ] || sed 's/^/    /' "$w/run.log"
+  done
+}
+
+# --- The updater killed at a random moment while it copies large files, as a shutdown or Task
+# Manager would; then a second run.
+interrupt() {
+  local w=$c/interrupt run k
+  rm -rf "$w"; mkdir -p "$w/ref"
+  head -c $((16 << 20)) /dev/zero | tr '\0' 'O' >"$w/ref/old"
+  head -c $((16 << 20)) /dev/zero | tr '\0' 'N' >"$w/ref/new"
+  for run in $(seq "$interrupt_runs"); do
+    rm -rf "$w/install" "$w/staging"
+    mkdir -p "$w/install/bin/64bit" "$w/install/data" "$w/staging/data"
+    cp "$c/tools/kestrava_standin.exe" "$w/install/bin/64bit/Kestrava.exe"
+    for k in $(seq 12); do cp "$w/ref/old" "$w/install/data/big$k.pak"; cp "$w/ref/new" "$w/staging/data/big$k.pak"; done
+    local args=(--pid 4294967295 --install-root 'C:\interrupt\install' --staging-dir 'C:\interrupt\staging')
+    wine_in_sandbox 'C:\tools\OrvoUpdater.exe' "${args[@]}" >/dev/null 2>&1 &
+    local runner=$! killed=no
+    for _ in $(seq 1000); do
+      if compgen -G "$w/install/data/~OrvoUpdater-partial-*" >/dev/null; then
+        sleep "0.$(printf %03d $((RANDOM % 150)))"  # the whole copy takes a few tenths
+        pkill -KILL -u "$(id -u)" -f '^C:\\tools\\OrvoUpdater\.exe' && killed=yes
+        break
+      fi
+      sleep 0.01
+    done
+    wait $runner
+    local problems="" whole=0 new=0
+    for k in $(seq 12); do
+      if cmp -s "$w/install/data/big$k.pak" "$w/ref/new"; then new=$((new + 1)); whole=$((whole + 1))
+      elif cmp -s "$w/install/data/big$k.pak" "$w/ref/old"; then whole=$((whole + 1))
+      else problems+=" big$k.pak torn;"; fi
+    done
+    [ $killed = yes ] || problems+=" the copy was never caught running;"
+    # The second run completes the update and leaves nothing of the first behind.
+    wine_in_sandbox 'C:\tools\OrvoUpdater.exe' "${args[@]}" >/dev/null 2>&1
+    local code=$?
+    [ $code = 0 ] || problems+=" second run exit code $code;"
+    for k in $(seq 12); do cmp -s "$w/install/data/big$k.pak" "$w/ref/new" || problems+=" big$k.pak not new after the second run;"; done
+    local extra
+    extra=$(cd "$w/install" && find . -type f | grep -v -E '^\./(data/big[0-9]+\.pak|bin/64bit/Kestrava\.exe|bin/64bit/restart-record\.txt)$')
+    [ -z "$extra" ] || problems+=" left behind: $extra;"
+    [ ! -e "$w/staging" ] || problems+=" staging not removed;"
+    check "interrupt $run (killed with $new of 12 files replaced)" "${problems:+1}${problems:-0}" "$problems"
+  done
+}
+
+# --- Random command lines from a small grammar, seeded so that a failure can be replayed.
+fuzz() {
+  mkdir -p "$c/fuzz"
+  wine_in_sandbox 'C:\tools\orvo_fuzz.exe' 'C:\tools\OrvoUpdater.exe' \
+    'C:\tools\kestrava_standin.exe' 'C:\fuzz' "$fuzz_runs" "$seed" >"$c/fuzz.log" 2>&1
+  local code=$?
+  grep -v '^fuzz:' "$c/fuzz.log" | sed 's/^/    /' | head -40
+  check "$(grep '^fuzz:' "$c/fuzz.log" || echo "fuzz: no summary")" "$code" "exit code $code"
+}
+
+[ "$race_runs" -gt 0 ] && race
+[ "$interrupt_runs" -gt 0 ] && interrupt
+[ "$fuzz_runs" -gt 0 ] && fuzz
+[ "$(canary_state)" = "$canary_before" ]
+check "canary beside the sandbox unchanged" $? "it changed"
+echo "sandbox: $passed passed, $failed failed"
+[ $failed = 0 ]
