@@ -61,7 +61,7 @@ if [ -d "$work/staging" ]; then
   echo "== staging directory: still there"
   show_tree "$work/staging"
 else
-  echo "== staging directory: removed (its subdirectories went to the Recycle Bin)"
+  echo "== staging directory: removed"
 fi
 echo "== restarted application"
 if [ -f "$record" ]; then sed 's/^/  /' "$record"; else echo "  (not started)"; fi

@@ -1,6 +1,6 @@
 # Shared by the project's scripts: packages, the Windows build, Wine.
 
-ORVO_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+ORVO_PACKAGES=(cmake ninja-build gcc g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
                mingw-w64-x86-64-dev wine64 googletest util-linux coreutils)
 
 # Installs the packages that are missing (as root), or says which are missing.

@@ -70,3 +70,12 @@ canary "$s/canary"
 mkdir -p "$s/staging/bin/64bit" "$s/install/bin/64bit"
 echo "v2" >"$s/staging/bin/64bit/version.txt"
 ln -s "$s/canary" "$s/staging/bin/plugins"
+
+# An install root whose files are a symbolic link and a hard link to files outside it.
+s=$root/copy-dest-file-links
+canary "$s/canary"
+mkdir -p "$s/staging" "$s/install"
+echo "new link" >"$s/staging/link.txt"
+echo "new hard" >"$s/staging/hard.txt"
+ln -s "$s/canary/sub/deep.txt" "$s/install/link.txt"
+ln "$s/canary/secret.txt" "$s/install/hard.txt"
