@@ -39,8 +39,8 @@ enum class Purpose {
   kRemoveDirectory,  // empty a directory through its listing, then delete it
 };
 
-// Opens the directory `path` for `purpose`. The last component is not followed where the system
-// can open a link as a link (Windows); the caller checks with IsLinkHandle.
+// Opens the directory `path` for `purpose`. Unless `follow_link`, a link at the last component is
+// opened as the link where the system can (Windows), for the caller to see with IsLinkHandle.
 Opened OpenDirectoryPath(const std::wstring& path, Purpose purpose, bool follow_link);
 
 // Opens the entry `name` of the directory `parent` for `purpose`, without following it if it is

@@ -64,13 +64,6 @@ mkdir -p "$s/canary-empty"
 ln -s "$s/canary" "$s/staging"
 ln -s "$s/canary-empty" "$s/staging-empty"
 
-# A whole update whose staging tree holds a link.
-s=$root/update-link
-canary "$s/canary"
-mkdir -p "$s/staging/bin/64bit" "$s/install/bin/64bit"
-echo "v2" >"$s/staging/bin/64bit/version.txt"
-ln -s "$s/canary" "$s/staging/bin/plugins"
-
 # An install root whose files are a symbolic link and a hard link to files outside it.
 s=$root/copy-dest-file-links
 canary "$s/canary"

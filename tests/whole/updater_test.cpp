@@ -274,21 +274,5 @@ TEST_F(UpdaterTest, RestartsWhenThereIsNothingStaged) {
   EXPECT_TRUE(test::WaitForFile(Record()));
 }
 
-TEST_F(UpdaterTest, NeverFollowsALinkInTheStagingTree) {
-  const std::wstring s = test::LinkFixture(L"update-link");
-  if (s.empty()) GTEST_SKIP() << "no host fixtures (ORVO_LINK_FIXTURES)";
-  root_ = s + L"\\install";
-  staging_ = s + L"\\staging";
-  PutStandIn(root_ + L"\\bin\\64bit\\Kestrava.exe");
-  const UpdaterRun run = Update(GoneProcessId());
-  EXPECT_EQ(run.run.exit_code, 0u);
-  EXPECT_EQ(run.logged(), Lines{"CopyFile failed: " + U8(root_) + "\\bin\\plugins  err=681"});
-  EXPECT_EQ(NoticeTexts(run), Texts({Notice::kPartialCopy}));
-  EXPECT_EQ(ReadText(root_ + L"\\bin\\64bit\\version.txt"), "v2\n");
-  EXPECT_FALSE(Exists(root_ + L"\\bin\\plugins"));
-  EXPECT_EQ(Snapshot(s + L"\\canary"),
-            (Lines{"secret.txt=secret\n", "sub\\", "sub\\deep.txt=deep\n"}));
-}
-
 }  // namespace
 }  // namespace orvo
