@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
