@@ -20,6 +20,8 @@ if [ "$(id -u)" = 0 ]; then
   mkdir -p "$home"
   chown "$user:" "$home"
   work=$home/tree
+  # A Wine session of an earlier run (its wineserver lingers a while) would still write there.
+  pkill -KILL -u "$user" 2>/dev/null || true
   rm -rf "$work"
   mkdir -p "$work"
   tar -C "$here" --exclude=./build --exclude=./.git -cf - . | tar -C "$work" -xf -
