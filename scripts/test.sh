@@ -39,5 +39,6 @@ orvo_ensure_packages
 orvo_build "$here"
 cd "$here"
 timeout 1800 ctest --preset mingw
+timeout 900 bash "$here/scripts/reproducible.sh" "$here/build/mingw/bin/OrvoUpdater.exe"
 [ -n "${ORVO_SANDBOX_LATER:-}" ] ||
   echo "sandbox checks skipped: they need root to create their user (run this script as root)"
