@@ -109,6 +109,12 @@ std::wstring BinDirectory() {
   return directory.substr(0, directory.find_last_of(L"\\/"));
 }
 
+std::wstring UpdaterPath() {
+  wchar_t value[MAX_PATH] = {};
+  if (GetEnvironmentVariableW(L"ORVO_UPDATER_EXE", value, MAX_PATH)) return value;
+  return BinDirectory() + L"\\OrvoUpdater.exe";
+}
+
 std::wstring LinkFixture(const std::wstring& scenario) {
   wchar_t value[MAX_PATH] = {};
   if (!GetEnvironmentVariableW(L"ORVO_LINK_FIXTURES", value, MAX_PATH)) return std::wstring();

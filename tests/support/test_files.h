@@ -24,6 +24,9 @@ std::vector<std::string> Snapshot(const std::wstring& root);
 void RemoveTree(const std::wstring& root);
 // The directory that holds the test executable (and the other built programs).
 std::wstring BinDirectory();
+// The OrvoUpdater.exe under test: the one in BinDirectory(), or the one that ORVO_UPDATER_EXE
+// names (a signed copy, say).
+std::wstring UpdaterPath();
 // A host directory prepared by the link fixture script, as a Windows path; empty when the tests
 // run without it.
 std::wstring LinkFixture(const std::wstring& scenario);

@@ -15,7 +15,7 @@
 namespace orvo {
 namespace {
 
-std::wstring ExePath() { return test::BinDirectory() + L"\\OrvoUpdater.exe"; }
+std::wstring ExePath() { return test::UpdaterPath(); }
 
 std::vector<unsigned char> ReadBytes(const std::wstring& path) {
   const std::string text = test::ReadText(path);

@@ -98,7 +98,7 @@ class UpdaterTest : public test::FileTest {
     return id;
   }
   UpdaterRun Run(const std::vector<std::wstring>& arguments) {
-    std::wstring command = test::QuoteArgument(test::BinDirectory() + L"\\OrvoUpdater.exe");
+    std::wstring command = test::QuoteArgument(test::UpdaterPath());
     for (const auto& argument : arguments) command += L" " + test::QuoteArgument(argument);
     harness::NoticeWatcher watcher;
     UpdaterRun result;

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Signs a copy of the built OrvoUpdater.exe with a throw-away code-signing certificate made here,
+# and checks what a release relies on: the signature is there, verifies and names the
+# certificate's subject; it is the only change (removing it gives back the unsigned bytes); the
+# signed copy still carries its manifest and version resource and still runs. A signing that fails
+# (wrong password, unreachable time-stamping server) leaves the executable as it was.
+#
+#   sign_test.sh BIN_DIR WORK_DIR WINE_RUN PREFIX
+set -uo pipefail
+bin=$1
+work=$2
+wine_run=$3
+prefix=$4
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+failures=0
+check() {  # check DESCRIPTION COMMAND...: runs the command, reports its outcome
+  local description=$1
+  shift
+  if "$@"; then
+    echo "ok: $description"
+  else
+    echo "FAILED: $description"
+    failures=$((failures + 1))
+  fi
+}
+same_bytes() { cmp -s "$1" "$2"; }
+
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work"
+subject="/CN=OrvoUpdater test signer $$-$RANDOM/O=Kestrava test"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj "$subject" \
+  -addext "extendedKeyUsage=codeSigning" -addext "keyUsage=critical,digitalSignature" \
+  >openssl.log 2>&1 || { cat openssl.log; exit 1; }
+openssl pkcs12 -export -inkey key.pem -in cert.pem -out signer.pfx -passout pass:test-password \
+  >>openssl.log 2>&1 || { cat openssl.log; exit 1; }
+cp "$bin/OrvoUpdater.exe" unsigned.exe
+
+# Failures first: each must leave the executable untouched.
+cp unsigned.exe refused.exe
+check "a wrong password is refused" \
+  bash -c '! bash "$0/scripts/sign.sh" refused.exe signer.pfx wrong-password >refused.log 2>&1' "$here"
+check "a refused signing leaves the executable as it was" same_bytes unsigned.exe refused.exe
+check "an unreachable time-stamping server fails the signing" \
+  bash -c '! ORVO_SIGN_PASSWORD=test-password bash "$0/scripts/sign.sh" --timestamp http://127.0.0.1:9/ \
+    refused.exe signer.pfx >timestamp.log 2>&1' "$here"
+check "... and leaves the executable as it was" same_bytes unsigned.exe refused.exe
+
+# The password from the environment, as a release would pass it.
+cp unsigned.exe signed.exe
+check "signing succeeds" \
+  bash -c 'ORVO_SIGN_PASSWORD=test-password bash "$0/scripts/sign.sh" signed.exe signer.pfx >signed.log 2>&1' "$here"
+check "the signed executable differs from the unsigned one" bash -c '! cmp -s unsigned.exe signed.exe'
+osslsigncode verify -in signed.exe -CAfile cert.pem >verify.log 2>&1
+verified=$?
+check "the signature verifies against the certificate" test "$verified" = 0
+check "the signature names the certificate's subject" grep -qF "Subject: $subject" verify.log
+check "the digests are SHA-256" grep -q "^Message digest algorithm *: SHA256" verify.log
+check "the signature carries the product's description" grep -q "Text description: Kestrava Updater" verify.log
+osslsigncode remove-signature -in signed.exe -out stripped.exe >/dev/null 2>&1
+check "the signature is the only change" same_bytes unsigned.exe stripped.exe
+
+# The signed copy, read back and run as the image and whole-program tests read and run the build.
+filter='ImageTest.*:ResourceTest.*:UpdaterTest.RefusesUnusableOptionsAndTouchesNothing'
+windows_path=$(printf 'Z:%s' "${work//\//\\}\\signed.exe")
+ORVO_UPDATER_EXE=$windows_path ORVO_WINE_TIMEOUT=120 "$wine_run" "$prefix" \
+  "$bin/orvo_program_tests.exe" --gtest_filter="$filter" >program-tests.log 2>&1
+tests_status=$?
+check "the signed copy passes the image tests and runs (usage notice)" test "$tests_status" = 0
+check "... all six of them ran" grep -q "\[  PASSED  \] 6 tests" program-tests.log
+
+if [ $failures -ne 0 ]; then
+  for log in refused.log timestamp.log signed.log verify.log program-tests.log; do
+    [ -f "$log" ] && { echo "--- $log"; cat "$log"; }
+  done
+  exit 1
+fi
