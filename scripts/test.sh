@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test of OrvoUpdater: installs what is missing, builds the Windows programs with
-# mingw-w64 and runs the suite with CTest under Wine.
+# mingw-w64 and runs the suite with CTest under Wine, the check of the notices' pictures beside it,
+# then the reproducibility check (two more builds, compared byte for byte).
 #
 # Started as root, it installs the packages, then builds and tests a copy of the tree as the
 # unprivileged user "orvotest": Wine run as root ignores the read-only attribute, which several
@@ -24,6 +25,9 @@ if [ "$(id -u)" = 0 ]; then
   pkill -KILL -u "$user" 2>/dev/null || true
   rm -rf "$work"
   mkdir -p "$work"
+  # Where X servers put their sockets; an unprivileged Xvfb cannot make it with the right owner.
+  mkdir -p /tmp/.X11-unix
+  chmod 1777 /tmp/.X11-unix
   tar -C "$here" --exclude=./build --exclude=./.git -cf - . | tar -C "$work" -xf -
   chown -R "$user:" "$work"
   echo "running the suite as $user in $work"
@@ -38,7 +42,18 @@ fi
 orvo_ensure_packages
 orvo_build "$here"
 cd "$here"
-timeout 1800 ctest --preset mingw
-timeout 900 bash "$here/scripts/reproducible.sh" "$here/build/mingw/bin/OrvoUpdater.exe"
+# The pictures of the notices wait a minute for the timeout notice: they are taken beside the suite.
+pictures_log=$here/build/mingw/notices-check.log
+timeout 600 bash "$here/tests/notices/notices_test.sh" "$here/build/mingw/notices-check" \
+  >"$pictures_log" 2>&1 &
+pictures=$!
+status=0
+timeout 1800 ctest --preset mingw || status=1
+echo "== pictures of the notices"
+wait $pictures || status=1
+cat "$pictures_log"
+echo "== the same executable from the same source"
+timeout 900 bash "$here/scripts/reproducible.sh" "$here/build/mingw/bin/OrvoUpdater.exe" || status=1
+[ $status = 0 ] || exit 1
 [ -n "${ORVO_SANDBOX_LATER:-}" ] ||
   echo "sandbox checks skipped: they need root to create their user (run this script as root)"

@@ -11,22 +11,14 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
 #include "tools/harness/debug_session.h"
 #include "tools/harness/notice_watcher.h"
 #include "tools/harness/processes.h"
+#include "tools/harness/text_io.h"
 
-namespace {
-
-void Print(const std::wstring& text) {
-  const std::string bytes = orvo::harness::ToUtf8(text);
-  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-  std::fflush(stdout);
-}
-
-}  // namespace
+using orvo::harness::Print;
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 6 && argc != 7) {

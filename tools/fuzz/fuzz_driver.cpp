@@ -16,7 +16,6 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <map>
 #include <random>
 #include <string>
@@ -27,33 +26,16 @@
 #include "tools/harness/debug_session.h"
 #include "tools/harness/notice_watcher.h"
 #include "tools/harness/processes.h"
+#include "tools/harness/text_io.h"
+
+using orvo::harness::MakeDirectories;
+using orvo::harness::Print;
+using orvo::harness::WriteFileText;
 
 namespace {
 
 constexpr DWORD kRunLimitMs = 30000;
 constexpr size_t kCommandLineLimit = 32000;  // CreateProcessW takes 32,767 characters
-
-void Print(const std::wstring& text) {
-  const std::string bytes = orvo::harness::ToUtf8(text);
-  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-  std::fflush(stdout);
-}
-
-void WriteFileText(const std::wstring& path, const char* text) {
-  const HANDLE file =
-      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(file, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
-  CloseHandle(file);
-}
-
-void MakeDirectories(const std::wstring& path) {
-  for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
-    CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
-  }
-  CreateDirectoryW(path.c_str(), nullptr);
-}
 
 // A fresh install root and staging tree, and the directories the current directory lies in.
 void PrepareSandbox(const std::wstring& sandbox, const std::wstring& application) {
