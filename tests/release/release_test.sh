@@ -3,9 +3,10 @@
 # and checks what a release relies on: the signature is there, verifies and names the
 # certificate's subject; it is the only change (removing it gives back the unsigned bytes); the
 # signed copy still carries its manifest and version resource and still runs. A signing that fails
-# (wrong password, unreachable time-stamping server) leaves the executable as it was.
+# (wrong password, unreachable time-stamping server) leaves the executable as it was. Then packs a
+# release bundle with that certificate and checks what a downloader gets.
 #
-#   sign_test.sh BIN_DIR WORK_DIR WINE_RUN PREFIX
+#   release_test.sh BIN_DIR WORK_DIR WINE_RUN PREFIX
 set -uo pipefail
 bin=$1
 work=$2
@@ -25,6 +26,7 @@ check() {  # check DESCRIPTION COMMAND...: runs the command, reports its outcome
   fi
 }
 same_bytes() { cmp -s "$1" "$2"; }
+verifies() { osslsigncode verify -in "$1" -CAfile cert.pem >/dev/null 2>&1; }
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -70,8 +72,38 @@ tests_status=$?
 check "the signed copy passes the image tests and runs (usage notice)" test "$tests_status" = 0
 check "... all six of them ran" grep -q "\[  PASSED  \] 6 tests" program-tests.log
 
+# The release bundle, signed with the same certificate, packed from this build.
+bash "$here/scripts/release.sh" --no-tests --no-build --dist "$work/dist" signer.pfx test-password \
+  >release.log 2>&1
+check "the release command packs a signed bundle" test $? = 0
+version=$(sed -n 's/^project(OrvoUpdater VERSION \([0-9.]*\) .*/\1/p' "$here/CMakeLists.txt")
+bundle=OrvoUpdater-$version-x64
+zip=$work/dist/$bundle.zip
+check "the bundle is named after the project's version ($version)" test -f "$zip"
+listing=$(unzip -Z1 "$zip" 2>/dev/null | sort | tr '\n' ' ')
+check "the bundle holds the executable, README.txt and SHA256SUMS, and nothing else" \
+  test "$listing" = "$bundle/OrvoUpdater.exe $bundle/README.txt $bundle/SHA256SUMS "
+mkdir -p unpacked
+unzip -q -o "$zip" -d unpacked 2>/dev/null
+check "SHA256SUMS matches the files" bash -c "cd unpacked/$bundle && sha256sum --quiet -c SHA256SUMS"
+check "SHA256SUMS names both files" test "$(wc -l <"unpacked/$bundle/SHA256SUMS")" = 2
+check "the bundled executable carries a valid signature" verifies "unpacked/$bundle/OrvoUpdater.exe"
+osslsigncode remove-signature -in "unpacked/$bundle/OrvoUpdater.exe" -out bundled-stripped.exe \
+  >/dev/null 2>&1
+check "... over the very bytes of the build" same_bytes unsigned.exe bundled-stripped.exe
+check "README.txt is UTF-8 with a byte-order mark and CRLF line ends" bash -c \
+  "head -c 3 unpacked/$bundle/README.txt | od -An -tx1 | grep -q 'ef bb bf' &&
+   ! grep -qv \$'\r\$' unpacked/$bundle/README.txt"
+check "README.txt names every option and exit code" bash -c "for w in --pid --install-root \
+  --staging-dir --exe-subdir --restart '  0  ' '  1  ' '  2  ' '  3  '; do
+  grep -qF -- \"\$w\" unpacked/$bundle/README.txt || exit 1; done"
+bash "$here/scripts/release.sh" --no-tests --no-build --dist "$work/dist-again" >/dev/null 2>&1
+bash "$here/scripts/release.sh" --no-tests --no-build --dist "$work/dist-unsigned" >/dev/null 2>&1
+check "an unsigned bundle comes out the same, byte for byte, when packed again" \
+  same_bytes "$work/dist-again/$bundle.zip" "$work/dist-unsigned/$bundle.zip"
+
 if [ $failures -ne 0 ]; then
-  for log in refused.log timestamp.log signed.log verify.log program-tests.log; do
+  for log in refused.log timestamp.log signed.log verify.log program-tests.log release.log; do
     [ -f "$log" ] && { echo "--- $log"; cat "$log"; }
   done
   exit 1
