@@ -34,6 +34,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 143' TERM INT  # so that a time limit still ends the X server and Wine
 mkdir -p "$work/exchange" "$work/files" "$out"
 
 # A display of its own: Xvfb picks a free number and writes it to fd 3.
