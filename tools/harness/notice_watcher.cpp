@@ -33,7 +33,9 @@ NoticeIcon ReadIcon(HWND box) {
   return NoticeIcon::kNone;
 }
 
-SeenNotice Read(HWND box) {
+}  // namespace
+
+SeenNotice ReadNotice(HWND box) {
   SeenNotice notice;
   notice.caption = WindowText(box);
   wchar_t text[4096] = {};
@@ -51,7 +53,16 @@ SeenNotice Read(HWND box) {
   return notice;
 }
 
-}  // namespace
+std::vector<HWND> NoticeBoxes(DWORD process_id) {
+  std::vector<HWND> boxes;
+  for (HWND box = FindWindowExW(nullptr, nullptr, L"#32770", L"OrvoUpdater"); box;
+       box = FindWindowExW(nullptr, box, L"#32770", L"OrvoUpdater")) {
+    DWORD owner_process = 0;
+    GetWindowThreadProcessId(box, &owner_process);
+    if (owner_process == process_id && IsWindowVisible(box)) boxes.push_back(box);
+  }
+  return boxes;
+}
 
 void NoticeWatcher::Start(DWORD process_id) {
   Stop();
@@ -72,13 +83,9 @@ std::vector<SeenNotice> NoticeWatcher::Seen() const {
 void NoticeWatcher::Watch(DWORD process_id) {
   std::vector<HWND> answered;
   while (!stop_) {
-    for (HWND box = FindWindowExW(nullptr, nullptr, L"#32770", L"OrvoUpdater"); box;
-         box = FindWindowExW(nullptr, box, L"#32770", L"OrvoUpdater")) {
-      DWORD owner_process = 0;
-      GetWindowThreadProcessId(box, &owner_process);
-      if (owner_process != process_id || !IsWindowVisible(box)) continue;
+    for (const HWND box : NoticeBoxes(process_id)) {
       if (std::find(answered.begin(), answered.end(), box) != answered.end()) continue;
-      SeenNotice notice = Read(box);
+      SeenNotice notice = ReadNotice(box);
       {
         const std::lock_guard<std::mutex> lock(mutex_);
         seen_.push_back(std::move(notice));

@@ -22,6 +22,13 @@ struct SeenNotice {
   bool has_owner = false;
 };
 
+// The updater's visible message boxes (dialog class "#32770", caption "OrvoUpdater") that belong to
+// one process, in window order.
+std::vector<HWND> NoticeBoxes(DWORD process_id);
+
+// What one box shows: caption, text, buttons, icon, owner.
+SeenNotice ReadNotice(HWND box);
+
 // Watches for the updater's message boxes (dialog class "#32770", caption "OrvoUpdater") that
 // belong to one process, records each and presses its OK button. Runs on a thread of its own from
 // Start until Stop or destruction.

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "diag/notice.h"
+#include "tools/harness/notice_watcher.h"
 #include "tools/harness/processes.h"
 #include "tools/harness/text_io.h"
 
@@ -39,19 +40,12 @@ bool Exists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The visible notice box of one process, or null once `limit_ms` have passed.
+// The notice box of one process, once its text is set, or null once `limit_ms` have passed.
 HWND WaitForBox(DWORD process_id, DWORD limit_ms) {
   const ULONGLONG deadline = GetTickCount64() + limit_ms;
   while (GetTickCount64() < deadline) {
-    for (HWND box = FindWindowExW(nullptr, nullptr, L"#32770", L"OrvoUpdater"); box;
-         box = FindWindowExW(nullptr, box, L"#32770", L"OrvoUpdater")) {
-      DWORD owner = 0;
-      GetWindowThreadProcessId(box, &owner);
-      // A box whose text is not set yet is still being made.
-      if (owner == process_id && IsWindowVisible(box) && GetWindowTextLengthW(
-              GetDlgItem(box, 0xFFFF)) > 0) {
-        return box;
-      }
+    for (const HWND box : orvo::harness::NoticeBoxes(process_id)) {
+      if (!orvo::harness::ReadNotice(box).text.empty()) return box;  // else still being made
     }
     Sleep(50);
   }
@@ -65,10 +59,9 @@ bool Shoot(const wchar_t* name, DWORD process_id, Notice expected) {
     Print(std::wstring(L"no ") + name + L" notice appeared\n");
     return false;
   }
-  wchar_t text[1024] = {};
-  GetDlgItemTextW(box, 0xFFFF, text, 1024);
-  if (std::wstring(text) != orvo::diag::NoticeText(expected)) {
-    Print(std::wstring(L"the ") + name + L" notice says something else: " + text + L"\n");
+  const orvo::harness::SeenNotice seen = orvo::harness::ReadNotice(box);
+  if (seen.text != orvo::diag::NoticeText(expected)) {
+    Print(std::wstring(L"the ") + name + L" notice says something else: " + seen.text + L"\n");
     return false;
   }
   // Kestrava starts the updater from the front, so its boxes come up in front and active. Here
