@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test of OrvoUpdater: installs what is missing, builds the Windows programs with
-# mingw-w64 and runs the suite with CTest under Wine, the check of the notices' pictures beside it,
-# then the reproducibility check (two more builds, compared byte for byte).
+# mingw-w64 and runs the suite with CTest under Wine, then the reproducibility check (two more
+# builds, compared byte for byte) with the check of the notices' pictures beside it.
 #
 # Started as root, it installs the packages, then builds and tests a copy of the tree as the
 # unprivileged user "orvotest": Wine run as root ignores the read-only attribute, which several
@@ -42,18 +42,20 @@ fi
 orvo_ensure_packages
 orvo_build "$here"
 cd "$here"
-# The pictures of the notices wait a minute for the timeout notice: they are taken beside the suite.
+status=0
+timeout 1800 ctest --preset mingw || status=1
+# The pictures of the notices wait a minute for the timeout notice, so they are taken beside the
+# reproducibility check, which needs no Wine. Not beside the suite: a second Wine session booting
+# its prefix made a test's process fail to start now and then.
 pictures_log=$here/build/mingw/notices-check.log
 timeout 600 bash "$here/tests/notices/notices_test.sh" "$here/build/mingw/notices-check" \
   >"$pictures_log" 2>&1 &
 pictures=$!
-status=0
-timeout 1800 ctest --preset mingw || status=1
+echo "== the same executable from the same source"
+timeout 900 bash "$here/scripts/reproducible.sh" "$here/build/mingw/bin/OrvoUpdater.exe" || status=1
 echo "== pictures of the notices"
 wait $pictures || status=1
 cat "$pictures_log"
-echo "== the same executable from the same source"
-timeout 900 bash "$here/scripts/reproducible.sh" "$here/build/mingw/bin/OrvoUpdater.exe" || status=1
 [ $status = 0 ] || exit 1
 [ -n "${ORVO_SANDBOX_LATER:-}" ] ||
   echo "sandbox checks skipped: they need root to create their user (run this script as root)"

@@ -33,7 +33,8 @@ class CopyTreeTest : public test::FileTest {
   // Runs CopyTree in a probe process; returns its log texts and sets `result`.
   Lines Copy(const std::wstring& source, const std::wstring& destination, bool& result) {
     const harness::DebugRun run = test::RunProbe({L"copy", source, destination});
-    EXPECT_TRUE(run.finished);
+    EXPECT_TRUE(run.finished) << "started " << run.started << ", exit code " << run.exit_code;
+    EXPECT_LE(run.exit_code, 1u) << "the probe failed: " << U8(source);
     result = run.exit_code == 1;
     return test::LogTexts(run);
   }
