@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Takes a picture of each of the four notices as the real OrvoUpdater.exe shows them: Wine draws on
 # a virtual X server (Xvfb) into a 640x300 desktop, each box is brought up the way a user meets it,
-# and its part of the screen is saved as a PNG. About 70 seconds: the timeout notice comes only
+# and its part of the screen is saved as a PNG. About 80 seconds: the timeout notice comes only
 # after the updater's one-minute wait.
 #
 #   scripts/notices.sh [--no-build] [OUT_DIR]     default: docs/ (what the README shows)
