@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <utility>
+
+#include "diag/log.h"
 #include "fsops/dir_handles.h"
 
 namespace orvo::app {
@@ -22,25 +25,6 @@ std::wstring GrowingCall(Fill fill) {
     }
     buffer.resize(length);
   }
-}
-
-// The final path of an existing file or directory, links resolved, without the "\\?\" prefix.
-std::wstring FinalPath(const std::wstring& path) {
-  const HANDLE opened =
-      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (opened == INVALID_HANDLE_VALUE) return std::wstring();
-  const fsops::UniqueHandle handle(opened);
-  std::wstring final_path = GrowingCall([&](wchar_t* buffer, DWORD size) {
-    return GetFinalPathNameByHandleW(handle.get(), buffer, size, FILE_NAME_NORMALIZED);
-  });
-  if (final_path.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
-    final_path.replace(0, 8, L"\\\\");
-  } else if (final_path.compare(0, 4, L"\\\\?\\") == 0) {
-    final_path.erase(0, 4);
-  }
-  return final_path;
 }
 
 bool EqualNoCase(const wchar_t* a, int a_length, const wchar_t* b, int b_length) {
@@ -115,21 +99,52 @@ bool IsShareRoot(const std::wstring& path) {
   return share == std::wstring::npos || path.find(L'\\', share + 1) == std::wstring::npos;
 }
 
-// The path as the system resolves it: ResolveDirectoryPath, then long names, and for an existing
-// path the final one behind any links. Empty when it is refused or cannot be resolved at all.
-std::wstring ResolvePath(const std::wstring& path) {
-  std::wstring resolved = ResolveDirectoryPath(path);
-  if (resolved.empty()) return resolved;
-  if (std::wstring final_path = FinalPath(resolved); !final_path.empty()) {
-    resolved = final_path;
-  } else if (std::wstring long_path = GrowingCall([&](wchar_t* buffer, DWORD size) {
-               return GetLongPathNameW(resolved.c_str(), buffer, size);
-             });
-             !long_path.empty()) {
-    resolved = long_path;
+// The path the system reports for an open file or directory, links resolved: with
+// VOLUME_NAME_DOS without the "\\?\" prefix, with VOLUME_NAME_NONE below its volume's root.
+std::wstring FinalPath(HANDLE handle, DWORD volume) {
+  std::wstring final_path = GrowingCall([&](wchar_t* buffer, DWORD size) {
+    return GetFinalPathNameByHandleW(handle, buffer, size, FILE_NAME_NORMALIZED | volume);
+  });
+  if (final_path.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+    final_path.replace(0, 8, L"\\\\");
+  } else if (final_path.compare(0, 4, L"\\\\?\\") == 0) {
+    final_path.erase(0, 4);
   }
-  TrimSeparators(resolved);
-  return resolved;
+  TrimSeparators(final_path);
+  return final_path;
+}
+
+// Long names for short ones, and the letter case on disk; links stay as they are. The path itself
+// when it does not exist.
+std::wstring LongPath(const std::wstring& resolved) {
+  std::wstring long_path = GrowingCall([&](wchar_t* buffer, DWORD size) {
+    return GetLongPathNameW(resolved.c_str(), buffer, size);
+  });
+  if (long_path.empty()) return resolved;
+  TrimSeparators(long_path);
+  return long_path;
+}
+
+bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
+  return EqualNoCase(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()));
+}
+
+// True when `path` lies below `directory`, not only when it goes on with more characters of the
+// same name ("C:\App2" is not below "C:\App").
+bool IsBelow(const std::wstring& path, const std::wstring& directory) {
+  return path.size() > directory.size() &&
+         EqualNoCase(path.c_str(), static_cast<int>(directory.size()), directory.c_str(),
+                     static_cast<int>(directory.size())) &&
+         (directory.back() == L'\\' || path[directory.size()] == L'\\');
+}
+
+// True when the handle's object lies where `expected` says, with no link on the way: the same
+// path, and on a drive the same path below the volume's root too, which a mount point on the way
+// changes while it may leave the drive path as it was.
+bool IsReachedDirectly(HANDLE handle, const std::wstring& expected) {
+  if (!EqualNoCase(FinalPath(handle, VOLUME_NAME_DOS), expected)) return false;
+  const bool on_drive = expected.size() >= 3 && expected[1] == L':' && expected[2] == L'\\';
+  return !on_drive || EqualNoCase(FinalPath(handle, VOLUME_NAME_NONE), expected.substr(2));
 }
 
 }  // namespace
@@ -157,23 +172,37 @@ std::wstring ResolveDirectoryPath(const std::wstring& path) {
   return full;
 }
 
-bool IsStagingSeparate(const std::wstring& staging_dir, const std::wstring& install_root) {
-  const std::wstring staging = ResolvePath(staging_dir);
-  const std::wstring root = ResolvePath(install_root);
+bool OpenUpdateDirectories(UpdateOptions& options, UpdateDirectories& directories) {
+  const std::wstring staging = ResolveDirectoryPath(options.staging_dir);
+  const std::wstring root = ResolveDirectoryPath(options.install_root);
   if (staging.empty() || root.empty()) return false;
-  if (IsVolumeRoot(staging) || IsShareRoot(staging)) return false;
-  const int staging_length = static_cast<int>(staging.size());
-  if (root.size() < staging.size()) return true;
-  if (!EqualNoCase(root.c_str(), staging_length, staging.c_str(), staging_length)) return true;
-  // Same beginning: the staging directory is the root itself or one of its ancestors, unless
-  // the root merely goes on with more characters of the same name ("C:\App" and "C:\App2").
-  return root.size() > staging.size() && root[staging.size()] != L'\\';
-}
-
-bool ResolveDirectories(UpdateOptions& options) {
-  if (!IsStagingSeparate(options.staging_dir, options.install_root)) return false;
-  options.install_root = ResolveDirectoryPath(options.install_root);
-  options.staging_dir = ResolveDirectoryPath(options.staging_dir);
+  UpdateDirectories opened;
+  // The install root is the caller's to choose, link or not.
+  opened.install_root = fsops::OpenDirectoryPath(root, fsops::Purpose::kWriteDirectory);
+  opened.staging = fsops::OpenDirectoryPath(staging, fsops::Purpose::kRemoveDirectory);
+  const std::wstring long_root = LongPath(root);
+  const std::wstring final_root =
+      opened.install_root ? FinalPath(opened.install_root.handle.get(), VOLUME_NAME_DOS) : long_root;
+  std::wstring final_staging = LongPath(staging);
+  if (opened.staging) {
+    // Where the staging directory lies when no link leads there, but the install root's own.
+    if (IsBelow(final_staging, long_root)) {
+      final_staging = final_root + final_staging.substr(long_root.size());
+    }
+    // Decided on the handle, not on the path: whatever is swapped on the way before or after
+    // the open, this is the directory the copy and the clean-up work in.
+    if (!IsReachedDirectly(opened.staging.handle.get(), final_staging)) {
+      diag::LogLine(L"staging directory reached through a link: " + staging);
+      return false;
+    }
+  }
+  if (final_root.empty() || IsVolumeRoot(final_staging) || IsShareRoot(final_staging) ||
+      EqualNoCase(final_staging, final_root) || IsBelow(final_root, final_staging)) {
+    return false;
+  }
+  options.staging_dir = staging;
+  options.install_root = root;
+  directories = std::move(opened);
   return true;
 }
 

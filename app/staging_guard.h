@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/update_options.h"
+#include "fsops/dir_handles.h"
 
 namespace orvo::app {
 
@@ -15,15 +16,26 @@ namespace orvo::app {
 // ("NUL", "CON"); the device namespace ("\\.\..."); any other "\\?\" or "\??\" path.
 std::wstring ResolveDirectoryPath(const std::wstring& path);
 
-// The clean-up deletes everything in the staging directory, so it must be a directory of its own.
-// Returns false when either path is refused by ResolveDirectoryPath, or when, as the system
-// resolves the two (letter case, short names and links too), the staging directory is the install
-// root, contains it, or is the root of a volume. A staging directory inside the install root is
-// fine.
-bool IsStagingSeparate(const std::wstring& staging_dir, const std::wstring& install_root);
+// The two directories of an update, each opened once, before the wait. Every later step works
+// through these handles, so a rename or a swap on the way to either directory after the check
+// changes nothing. No handle: the directory could not be opened, and `error` says why.
+struct UpdateDirectories {
+  fsops::Opened staging;
+  fsops::Opened install_root;
+};
 
-// Replaces the install root and the staging directory of `options` by their resolved paths, which
-// every later step uses. False, and `options` unchanged, when IsStagingSeparate refuses them.
-bool ResolveDirectories(UpdateOptions& options);
+// Resolves both options (ResolveDirectoryPath), opens both directories and decides on the opened
+// handles, by the paths the system reports for them (letter case, short names and links
+// resolved). Refused, with no handle kept and `options` unchanged:
+// - a path that ResolveDirectoryPath refuses;
+// - a staging directory reached through a link at any component (junction, symbolic link, mount
+//   point, a drive letter that leads elsewhere), itself included, logged as "staging directory
+//   reached through a link: <path>"; the install root may be a link, and so a staging directory
+//   inside it may be reached through that one;
+// - a staging directory that is the install root, contains it, or is the root of a volume or of a
+//   share: the clean-up would delete the installation or a drive.
+// On success `options` holds the resolved paths, which the log lines use. A staging directory that
+// does not exist is no refusal: there is nothing to copy then.
+bool OpenUpdateDirectories(UpdateOptions& options, UpdateDirectories& directories);
 
 }  // namespace orvo::app

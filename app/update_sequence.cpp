@@ -30,8 +30,10 @@ int RunUpdate() {
   if (!arguments) return kExitBadArguments;
   UpdateOptions options = Parse(count, arguments);
   LocalFree(arguments);
-  // From here on the two directories are the paths they resolve to, for every step.
-  if (!IsComplete(options) || !ResolveDirectories(options)) {
+  // From here on the two directories are the handles opened here, and their paths the resolved
+  // ones, for every step.
+  UpdateDirectories directories;
+  if (!IsComplete(options) || !OpenUpdateDirectories(options, directories)) {
     diag::ShowNotice(diag::Notice::kUsage);
     return kExitBadArguments;
   }
@@ -42,10 +44,12 @@ int RunUpdate() {
   }
   Sleep(kSettleDelayMs);
 
-  if (!fsops::CopyTree(options.staging_dir, options.install_root)) {
+  if (!fsops::CopyTree(directories.staging, options.staging_dir, directories.install_root,
+                       options.install_root)) {
     diag::ShowNotice(diag::Notice::kPartialCopy);
   }
-  fsops::ClearStagingDirectory(options.staging_dir);
+  fsops::ClearStagingDirectory(directories.staging.handle.get());
+  directories = UpdateDirectories();  // the application finds no handle of ours on its folders
 
   if (!launch::RestartApplication(options)) {
     diag::ShowNotice(diag::Notice::kRestartFailed);

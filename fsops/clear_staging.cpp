@@ -9,12 +9,13 @@ namespace {
 
 // Deletes what lies inside `directory`, deepest first. What cannot be deleted stays, and so then
 // do the directories above it.
-void ClearContents(HANDLE directory) {
+void ClearContents(HANDLE directory, int depth) {
   Listing listing;
   listing.directory = directory;
   DirEntry entry;
   while (NextEntry(listing, entry)) {
     const bool is_directory = entry.is_directory() && !entry.is_link();
+    if (is_directory && depth == kMaxTreeDepth) continue;
     const Opened child = OpenChild(directory, entry.name,
                                    is_directory ? Purpose::kRemoveDirectory : Purpose::kRemove);
     if (!child) continue;  // held by someone, or gone
@@ -26,24 +27,18 @@ void ClearContents(HANDLE directory) {
     // Anything but the listed entry is left alone: a directory swapped for a link in the
     // meantime, or a link that the system opened as its target (Wine).
     if (!IsListedEntry(listing, entry, handle)) continue;
-    if (is_directory) ClearContents(handle);
+    if (is_directory) ClearContents(handle, depth + 1);
     DeleteByHandle(handle);
   }
 }
 
 }  // namespace
 
-void ClearStagingDirectory(const std::wstring& staging_dir) {
-  const Opened root = OpenDirectoryPath(staging_dir, Purpose::kRemoveDirectory, false);
-  if (!root) return;
-  if (IsLinkHandle(root.handle.get())) {
-    DeleteByHandle(root.handle.get());
-    return;
-  }
-  if (IsLinkPath(staging_dir)) return;  // Wine opened the link's target
-  ClearContents(root.handle.get());
+void ClearStagingDirectory(HANDLE staging) {
+  if (!staging) return;
+  ClearContents(staging, 0);
   // Fails harmlessly, and the directory stays, when anything was left inside.
-  DeleteByHandle(root.handle.get());
+  DeleteByHandle(staging);
 }
 
 }  // namespace orvo::fsops

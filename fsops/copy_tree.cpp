@@ -138,7 +138,8 @@ bool CopyOneFile(const Listing& source_listing, const DirEntry& entry, HANDLE de
 // directory could not be made (`destination` null), each file below is reported with
 // `destination_error`.
 bool CopyDirectory(HANDLE source, const std::wstring& source_path, HANDLE destination,
-                   DWORD destination_error, const std::wstring& destination_path, CopyRun& run) {
+                   DWORD destination_error, const std::wstring& destination_path, int depth,
+                   CopyRun& run) {
   if (destination) RemoveLeftovers(destination);
   bool result = true;
   Listing listing;
@@ -153,6 +154,12 @@ bool CopyDirectory(HANDLE source, const std::wstring& source_path, HANDLE destin
       } else if (!CopyOneFile(listing, entry, destination, destination_error, target_path, run)) {
         result = false;
       }
+      continue;
+    }
+    const std::wstring child_path = Join(source_path, entry.name);
+    if (depth == kMaxTreeDepth) {
+      diag::LogFailure(L"FindFirstFile", child_path, ERROR_FILENAME_EXCED_RANGE);
+      result = false;
       continue;
     }
     const Opened child = OpenChild(source, entry.name, Purpose::kListDirectory);
@@ -173,13 +180,12 @@ bool CopyDirectory(HANDLE source, const std::wstring& source_path, HANDLE destin
         continue;
       }
     }
-    const std::wstring child_path = Join(source_path, entry.name);
     if (!child) {
       // Files below a directory that cannot be read would be lost with the staging tree: say so.
       diag::LogFailure(L"FindFirstFile", child_path, child.error);
       result = false;
     } else if (!CopyDirectory(child.handle.get(), child_path, target.handle.get(), target.error,
-                              target_path, run)) {
+                              target_path, depth + 1, run)) {
       result = false;
     }
   }
@@ -192,8 +198,8 @@ bool CopyDirectory(HANDLE source, const std::wstring& source_path, HANDLE destin
 
 }  // namespace
 
-bool CopyTree(const std::wstring& source_root, const std::wstring& destination_root) {
-  const Opened source = OpenDirectoryPath(source_root, Purpose::kListDirectory, false);
+bool CopyTree(const Opened& source, const std::wstring& source_root, const Opened& destination,
+              const std::wstring& destination_root) {
   if (!source) {
     if (source.error == ERROR_FILE_NOT_FOUND || source.error == ERROR_PATH_NOT_FOUND) {
       return true;  // No staging tree at all: nothing to copy.
@@ -201,17 +207,9 @@ bool CopyTree(const std::wstring& source_root, const std::wstring& destination_r
     diag::LogFailure(L"FindFirstFile", source_root, source.error);
     return false;
   }
-  // Windows opens a staging directory that is a link as the link; Wine opens its target but
-  // reports the name as a reparse point.
-  if (IsLinkHandle(source.handle.get()) || IsLinkPath(source_root)) {
-    diag::LogFailure(L"FindFirstFile", source_root, ERROR_STOPPED_ON_SYMLINK);
-    return false;
-  }
-  // The install root is the caller's to choose, link or not; below it nothing is followed.
-  const Opened destination = OpenDirectoryPath(destination_root, Purpose::kWriteDirectory, true);
   CopyRun run;
   return CopyDirectory(source.handle.get(), source_root, destination.handle.get(),
-                       destination.error, destination_root, run);
+                       destination.error, destination_root, 0, run);
 }
 
 }  // namespace orvo::fsops

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "fsops/dir_handles.h"
+
 namespace orvo::fsops {
 
 // Lays the tree below `source_root` over `destination_root`: every file is copied to the same
@@ -19,8 +21,13 @@ namespace orvo::fsops {
 // skipped. Each file that is not copied, each skipped link and each directory that cannot be
 // listed gives one log line.
 //
-// Returns true when everything was copied, also when the source root does not exist (nothing to
-// do); false when anything was skipped or failed. The walk always goes on to the end.
-bool CopyTree(const std::wstring& source_root, const std::wstring& destination_root);
+// The walk goes kMaxTreeDepth levels deep; a directory below that is reported like one that cannot
+// be listed ("FindFirstFile failed: <directory>  err=206").
+//
+// `source` and `destination` are the two roots, opened by the caller; their paths serve the log
+// lines only. Returns true when everything was copied, also when the source root does not exist
+// (nothing to do); false when anything was skipped or failed. The walk always goes on to the end.
+bool CopyTree(const Opened& source, const std::wstring& source_root, const Opened& destination,
+              const std::wstring& destination_root);
 
 }  // namespace orvo::fsops

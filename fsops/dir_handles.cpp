@@ -175,9 +175,9 @@ bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
 
 }  // namespace
 
-Opened OpenDirectoryPath(const std::wstring& path, Purpose purpose, bool follow_link) {
+Opened OpenDirectoryPath(const std::wstring& path, Purpose purpose) {
   const Request request = RequestFor(purpose);
-  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
   HANDLE handle = CreateFileW(path.c_str(), request.access | SYNCHRONIZE, request.share, nullptr,
                               OPEN_EXISTING, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE && (request.access & FILE_WRITE_ATTRIBUTES)) {

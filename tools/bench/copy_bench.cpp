@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "fsops/copy_tree.h"
+#include "fsops/dir_handles.h"
 
 // Heap accounting for the whole process: current and peak bytes in use.
 namespace {
@@ -179,6 +180,13 @@ bool Xcopy(const std::wstring& source, const std::wstring& destination) {
   return code == 0;
 }
 
+bool CopyTree(const std::wstring& source, const std::wstring& destination) {
+  using orvo::fsops::Purpose;
+  return orvo::fsops::CopyTree(orvo::fsops::OpenDirectoryPath(source, Purpose::kListDirectory), source,
+                               orvo::fsops::OpenDirectoryPath(destination, Purpose::kWriteDirectory),
+                               destination);
+}
+
 // Peak heap bytes that one CopyTree of a FILES-file tree adds on top of what was in use before.
 long long CopyPeakHeap(const std::wstring& work, int files) {
   const std::wstring source = work + L"\\mem-src-" + std::to_wstring(files);
@@ -187,7 +195,7 @@ long long CopyPeakHeap(const std::wstring& work, int files) {
   CreateDirectoryW(destination.c_str(), nullptr);
   const long long before = g_heap_now.load();
   g_heap_peak = before;
-  orvo::fsops::CopyTree(source, destination);
+  CopyTree(source, destination);
   const long long peak = g_heap_peak.load() - before;
   RemoveTree(source);
   RemoveTree(destination);
@@ -228,7 +236,7 @@ int wmain(int argc, wchar_t** argv) {
       RemoveTree(destination);
       CreateDirectoryW(destination.c_str(), nullptr);
       times[method].push_back(Time([&] {
-        if (method == 0) ok[0] &= orvo::fsops::CopyTree(staging, destination);
+        if (method == 0) ok[0] &= CopyTree(staging, destination);
         if (method == 1) ok[1] &= BareLoop(staging, destination, tree);
         if (method == 2) ok[2] &= Xcopy(staging, destination);
       }));
