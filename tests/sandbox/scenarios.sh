@@ -17,17 +17,16 @@ check() {  # check NAME CONDITION-STATUS DETAIL
 }
 
 wine_in_sandbox() { (cd "$c" && "$host/wine-run" "$prefix" "$@"); }
+setup_failed() { echo "sandbox: $1"; echo "sandbox: 0 passed, 1 failed"; exit 1; }
 
-# The prefix: made once, then its Z: drive (the host's /) removed, so that C: is the only drive.
-if [ ! -f "$prefix/.orvo-ready" ]; then
-  wine_in_sandbox cmd.exe /c exit >/dev/null 2>&1 || true
-fi
-rm -f "$prefix/dosdevices/z:" "$prefix/dosdevices/z::"
+# The prefix, made anew; then its Z: drive (the host's /) and every other drive but C: removed.
+made=$(cd "$HOME" && "$host/wine-run" "$prefix" cmd.exe /c exit 2>&1) ||
+  [ -f "$prefix/.orvo-ready" ] || setup_failed "the Wine prefix could not be made: $made"
+[ -d "$c" ] || setup_failed "the Wine prefix has no drive_c: $made"
 for d in "$prefix"/dosdevices/*; do
   case "$(basename "$d")" in c:|com*|lpt*|nul) ;; *) rm -f "$d" ;; esac
 done
-mkdir -p "$c/tools"
-cp "$host"/*.exe "$c/tools/"
+mkdir -p "$c/tools" && cp "$host"/*.exe "$c/tools/" || setup_failed "the programs could not be copied to C:\\tools"
 
 # A canary beside the prefix, out of every drive's reach.
 canary=$HOME/canary
@@ -36,8 +35,11 @@ echo "canary" >"$canary/secret.txt"; echo "deep" >"$canary/sub/deep.txt"
 canary_state() { (cd "$canary" && find . -printf '%p %s %m\n' | sort && cat secret.txt sub/deep.txt); }
 canary_before=$(canary_state)
 
-# --- A racing user swaps each of eight staging subdirectories with a link beside it to a canary
-# directory outside both trees, for the whole run.
+# --- A racing user swaps names for links to canary directories outside both trees, for the whole
+# run: each of eight staging subdirectories, or the staging directory's parent. Whatever the racer
+# does, no canary may change and none of their content may reach the install root; the update
+# must be done (exit code 0, restart) or, when the parent was a link at the moment the updater
+# opened the staging directory, refused with nothing touched (exit code 1).
 #
 # The canary files have names of their own. Wine's server deletes a file at the close of its last
 # handle by path, after checking with stat() that the path still leads to the same file; a racer
@@ -45,40 +47,61 @@ canary_before=$(canary_state)
 # staging file would then go. No Win32 caller can close that window under Wine (on Windows the
 # delete acts on the object the handle names); everything this program decides is still tested:
 # a walk, a copy or a delete that went through a swapped link would reach these files too.
-race() {
-  local w=$c/race run
-  for run in $(seq "$race_runs"); do
-    rm -rf "$w"; mkdir -p "$w/install/bin/64bit" "$w/staging/bin/64bit" "$w/ref"
+race() {  # race RUNS subdirs|parent
+  local w=$c/race run i j
+  for run in $(seq "$1"); do
+    rm -rf "$w"; mkdir -p "$w/install/bin/64bit" "$w/ref"
     cp "$c/tools/kestrava_standin.exe" "$w/install/bin/64bit/Kestrava.exe"
-    echo "new" >"$w/staging/bin/64bit/version.txt"
-    local pairs=() i j
+    local staging=$w/staging pairs=() swapped=C:\\race\\staging
+    if [ "$2" = parent ]; then
+      staging=$w/via/stg swapped=C:\\race\\via\\stg
+      mkdir -p "$w/canaryP/stg"
+      for j in 0 1 2; do echo "CANARY parent $j" >"$w/canaryP/stg/p$j.txt"; done
+      ln -s "$w/canaryP" "$w/via.link"
+      pairs=("$w/via" "$w/via.link")
+    fi
+    mkdir -p "$staging/bin/64bit"
+    echo "new" >"$staging/bin/64bit/version.txt"
     for i in 0 1 2 3 4 5 6 7; do
-      mkdir -p "$w/staging/plugin$i" "$w/canary$i/inner"
+      mkdir -p "$staging/plugin$i" "$w/canary$i/inner"
       for j in 0 1 2 3 4 5; do
-        echo "plugin $i file $j" >"$w/staging/plugin$i/f$j.txt"
+        echo "plugin $i file $j" >"$staging/plugin$i/f$j.txt"
         echo "CANARY $i $j" >"$w/canary$i/c$j.txt"
       done
       echo "CANARY $i inner" >"$w/canary$i/inner/x.txt"
-      ln -s "$w/canary$i" "$w/staging/plugin$i.link"
-      pairs+=("$w/staging/plugin$i" "$w/staging/plugin$i.link")
+      ln -s "$w/canary$i" "$staging/plugin$i.link"
+      [ "$2" = parent ] || pairs+=("$staging/plugin$i" "$staging/plugin$i.link")
     done
-    cp -a "$w"/canary? "$w/ref/"
+    cp -a "$w"/canary* "$w/ref/"
     "$host/swapper" "${pairs[@]}" >"$w/swapper.log" &
     local swapper=$!
     wine_in_sandbox 'C:\tools\orvo_demo_driver.exe' 'C:\tools\OrvoUpdater.exe' \
-      'C:\tools\kestrava_standin.exe' 'C:\race\install' 'C:\race\staging' 0 >"$w/run.log" 2>&1
+      'C:\tools\kestrava_standin.exe' 'C:\race\install' "$swapped" 0 >"$w/run.log" 2>&1
     local code=$?
     kill -TERM $swapper; wait $swapper
-    local problems=""
-    [ $code = 0 ] || problems+=" exit code $code;"
-    for i in 0 1 2 3 4 5 6 7; do
-      diff -r "$w/ref/canary$i" "$w/canary$i" >/dev/null || problems+=" canary$i changed;"
+    local problems="" canary
+    for canary in "$w"/ref/*; do
+      diff -r "$canary" "$w/${canary##*/}" >/dev/null || problems+=" ${canary##*/} changed;"
     done
     grep -rlq CANARY "$w/install" && problems+=" canary content in the install root;"
-    for _ in $(seq 100); do [ -f "$w/install/bin/64bit/restart-record.txt" ] && break; sleep 0.1; done
-    [ -f "$w/install/bin/64bit/restart-record.txt" ] || problems+=" not restarted;"
-    [ "$(cat "$w/install/bin/64bit/version.txt" 2>/dev/null)" = new ] || problems+=" not updated;"
-    check "race $run ($(cat "$w/swapper.log"))" "${problems:+1}${problems:-0}" "$problems"
+    local record=$w/install/bin/64bit/restart-record.txt
+    if [ $code = 1 ] && [ "$2" = parent ]; then
+      [ ! -e "$w/install/bin/64bit/version.txt" ] || problems+=" refused, but updated;"
+    elif [ $code = 0 ]; then
+      for _ in $(seq 100); do [ -f "$record" ] && break; sleep 0.1; done
+      [ -f "$record" ] || problems+=" not restarted;"
+      # Wine reopens a directory's entries by its path, so a parent swapped after the staging
+      # directory was opened makes them fail the identity check: refused (681), never followed.
+      if [ "$2" = parent ]; then
+        tr -d '\r' <"$w/run.log" | grep 'failed:' | grep -qv 'err=681$' &&
+          problems+=" failures other than refused entries;"
+      else
+        [ "$(cat "$w/install/bin/64bit/version.txt" 2>/dev/null)" = new ] || problems+=" not updated;"
+      fi
+    else
+      problems+=" exit code $code;"
+    fi
+    check "race $2 $run (exit code $code; $(cat "$w/swapper.log"))" "${problems:+1}${problems:-0}" "$problems"
     [ -z "$problems" ] || sed 's/^/    /' "$w/run.log"
   done
 }
@@ -143,9 +166,19 @@ fuzz() {
   check "$(grep '^fuzz:' "$c/fuzz.log" || echo "fuzz: no summary")" "$code" "exit code $code"
 }
 
-[ "$race_runs" -gt 0 ] && race
+[ "$race_runs" -gt 0 ] && race "$race_runs" subdirs && race "$race_runs" parent
 [ "$interrupt_runs" -gt 0 ] && interrupt
 [ "$fuzz_runs" -gt 0 ] && fuzz
+# --- Staging directories that name the whole volume, and so the whole sandbox, from the tests.
+volume() {
+  ORVO_SANDBOX=1 wine_in_sandbox 'C:\tools\orvo_tests.exe' \
+    --gtest_filter=UpdaterTest.RefusesOptionsThatReachAVolume >"$c/volume.log" 2>&1
+  local code=$?
+  grep -q '^\[  PASSED  \] 1 test' "$c/volume.log" || code=1
+  [ $code = 0 ] || sed 's/^/    /' "$c/volume.log" | tail -40
+  check "volume (staging directories that name C:)" "$code" "see above"
+}
+volume
 [ "$(canary_state)" = "$canary_before" ]
 check "canary beside the sandbox unchanged" $? "it changed"
 echo "sandbox: $passed passed, $failed failed"

@@ -9,26 +9,23 @@
 
 namespace orvo::test {
 
-// Writes `content` to `path`, creating missing directories on the way.
+using Lines = std::vector<std::string>;
+
+// Writes `content` to `path`, making the directories on the way.
 void WriteText(const std::wstring& path, const std::string& content);
 // The file's bytes; "<missing>" when it cannot be read.
 std::string ReadText(const std::wstring& path);
 bool Exists(const std::wstring& path);
-// Waits up to 15 s for `path` to appear (what a started process writes); true once it is there.
+// Waits up to a minute for `path` to appear (what a started process writes); true once it is.
 bool WaitForFile(const std::wstring& path);
-bool IsDirectory(const std::wstring& path);
 // Every entry below `root` as "relative\path" (directories end with "\"), with "=content" after
 // files, sorted. Links are listed with "->" and not entered.
-std::vector<std::string> Snapshot(const std::wstring& root);
+Lines Snapshot(const std::wstring& root);
 // Removes a tree without following any link in it.
 void RemoveTree(const std::wstring& root);
-// The directory that holds the test executable (and the other built programs).
+// The directory that holds the test executable and the other built programs.
 std::wstring BinDirectory();
-// The OrvoUpdater.exe under test: the one in BinDirectory(), or the one that ORVO_UPDATER_EXE
-// names (a signed copy, say).
-std::wstring UpdaterPath();
-// A host directory prepared by the link fixture script, as a Windows path; empty when the tests
-// run without it.
+// A host directory prepared by the fixture script, as a Windows path; empty without it.
 std::wstring LinkFixture(const std::wstring& scenario);
 
 // A fresh, empty folder for each test, removed afterwards.

@@ -6,6 +6,11 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+
+#include "diag/log.h"
+#include "diag/notice.h"
+#include "tools/harness/notice_watcher.h"
 #include "tools/harness/debug_session.h"
 
 namespace orvo::app {
@@ -118,6 +123,30 @@ TEST(ParseProcessIdTest, ConvertsLikeWtol) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ParseProcessId(c.text), c.expected) << "text: [" << harness::ToUtf8(c.text) << "]";
+  }
+}
+
+// Error codes are unsigned and plain decimal, whatever their size.
+TEST(FailureTextTest, ShowsTheCodeInDecimal) {
+  EXPECT_EQ(diag::FailureText(L"CopyFile", L"R\\x.dll", 4294967295u),
+            L"CopyFile failed: R\\x.dll  err=4294967295");
+}
+
+// The icons, read back from the real boxes in this process (Wine shows them to no other).
+TEST(NoticeTest, ShowsAnErrorOrAWarningIcon) {
+  using harness::NoticeIcon;
+  const std::pair<diag::Notice, NoticeIcon> cases[] = {
+      {diag::Notice::kUsage, NoticeIcon::kError},
+      {diag::Notice::kTimeout, NoticeIcon::kError},
+      {diag::Notice::kPartialCopy, NoticeIcon::kWarning},
+      {diag::Notice::kRestartFailed, NoticeIcon::kWarning}};
+  for (const auto& [notice, icon] : cases) {
+    harness::NoticeWatcher watcher;
+    watcher.Start(GetCurrentProcessId());
+    diag::ShowNotice(notice);  // returns once the watcher has pressed OK
+    watcher.Stop();
+    ASSERT_EQ(watcher.Seen().size(), 1u);
+    EXPECT_EQ(watcher.Seen()[0].icon, icon);
   }
 }
 

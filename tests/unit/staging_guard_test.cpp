@@ -12,6 +12,8 @@
 namespace orvo::app {
 namespace {
 
+std::string U8(const std::wstring& text) { return harness::ToUtf8(text); }
+
 class StagingGuardTest : public test::FileTest {
  protected:
   void SetUp() override {
@@ -27,99 +29,77 @@ class StagingGuardTest : public test::FileTest {
     SetCurrentDirectoryW(saved_directory_);
     test::FileTest::TearDown();
   }
-  std::wstring Slashed(std::wstring path) const {
+  static std::wstring Slashed(std::wstring path) {
     for (auto& c : path) c = c == L'\\' ? L'/' : c;
     return path;
   }
   wchar_t saved_directory_[MAX_PATH] = {};
 };
 
-TEST_F(StagingGuardTest, RefusesAStagingDirectoryThatHoldsTheInstallRoot) {
-  const std::wstring root = Path(L"Kestrava Application");
+TEST_F(StagingGuardTest, AcceptsOnlyAStagingDirectoryOfItsOwn) {
+  const std::wstring root = Path(L"Kestrava Application"), stage = Path(L"Stage");
   wchar_t short_root[MAX_PATH] = {};
   ASSERT_NE(GetShortPathNameW(root.c_str(), short_root, MAX_PATH), 0u);
   ASSERT_NE(std::wstring(short_root), root) << "no 8.3 name to test with";
   std::wstring upper = root;
   CharUpperW(upper.data());
-  const std::wstring volume = dir_.substr(0, 3);  // "C:\"
-
+  const std::wstring volume = dir_.substr(0, 3), drive = dir_.substr(0, 2);  // "C:\", "C:"
   const struct {
     std::wstring staging;
     std::wstring install_root;
-  } refused[] = {
-      {root, root},
-      {upper, root},
-      {root, upper},
-      {Slashed(root), root},
-      {root + L"\\", root},
-      {root + L"\\\\", root + L"/"},
-      {root + L"\\.", root},
-      {root + L"\\staging\\..", root},
-      {Path(L"Stage\\..\\Kestrava Application"), root},
-      {L"Kestrava Application", root},            // relative to the current directory
-      {L".\\Kestrava Application\\", root},
-      {short_root, root},                          // 8.3 name
-      {root, short_root},
-      {dir_, root},                                // an ancestor of the install root
-      {Slashed(dir_) + L"/", root},
-      {L"..\\" + dir_.substr(dir_.find_last_of(L'\\') + 1), root},
-      {volume, root},                              // a volume root, whatever the install root
-      {volume.substr(0, 2) + L"/", Path(L"Stage")},
-      {volume, L"D:\\elsewhere"},
-      {L"", root},
-      // Spellings that name the volume, or nothing definite, whatever the current directory.
-      {L"\\\\?\\" + volume.substr(0, 2), root},      // "\\?\C:"
-      {L"\\\\.\\" + volume.substr(0, 2), root},      // "\\.\C:"
-      {L"//./" + volume.substr(0, 2), root},
-      {L"\\\\?\\" + volume, root},                   // "\\?\C:\"
-      {L"\\??\\" + volume, root},
-      {L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1", Path(L"Stage")},
-      {L"\\\\?\\" + root, root},                     // extended-length, same directory
-      {L"\\\\?\\" + dir_, root},
-      {L"\\\\?\\" + root + L"\\staging\\..", root},  // not resolved behind the prefix: refused
-      {root + L". . ", root},                      // trailing dots and blanks go
-      {L"NUL", root},                              // device names
-      {L"CON", root},
-      {Path(L"Stage"), volume.substr(0, 2)},       // the install root is held to the same rules
-      {Path(L"Stage"), L"\\\\.\\" + volume.substr(0, 2)},
+    bool accepted;
+  } cases[] = {
+      {stage, root, true},
+      {root + L"\\staging", root, true},  // inside the install root
+      {L"Kestrava Application\\staging\\", root, true},
+      {Path(L"Kestrava Application2"), root, true},  // a longer name is another directory
+      {root, Path(L"Kestrava Application2"), true},
+      {Path(L"not yet there"), root, true},
+      {Slashed(stage), Slashed(root), true},
+      {L"\\\\?\\" + stage, L"\\\\?\\" + root, true},
+      // The install root itself, however it is spelt.
+      {root, root, false},
+      {upper, root, false},
+      {root, upper, false},
+      {Slashed(root) + L"/", root, false},
+      {root + L"\\.", root, false},
+      {root + L"\\staging\\..", root, false},
+      {L".\\Kestrava Application\\", root, false},
+      {short_root, root, false},
+      {root, short_root, false},
+      {L"\\\\?\\" + root, root, false},
+      {root + L". . ", root, false},
+      // Above it, a volume, a share, or nothing definite.
+      {dir_, root, false},
+      {L"..\\" + dir_.substr(dir_.find_last_of(L'\\') + 1), root, false},
+      {volume, root, false},
+      {drive + L"/", stage, false},
+      {L"\\\\server\\share", root, false},
+      {L"\\\\server\\share\\", root, false},
+      {drive, stage, false},
+      {drive + L"staging", root, false},
+      {L"\\\\?\\" + drive, root, false},
+      {L"\\\\.\\" + drive, root, false},
+      {L"\\??\\" + volume, root, false},
+      {L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1", stage, false},
+      {L"\\\\?\\" + root + L"\\staging\\..", root, false},
+      {L"NUL", root, false},
+      {L"", root, false},
+      {stage, drive, false},  // the install root is held to the same rules
+      {stage, L"", false},
   };
-  for (const auto& c : refused) {
-    EXPECT_FALSE(IsStagingSeparate(c.staging, c.install_root))
-        << "staging [" << harness::ToUtf8(c.staging) << "] install root ["
-        << harness::ToUtf8(c.install_root) << "]";
-  }
-  // "C:" is the current directory on C:. Placed where it is most dangerous, inside the install
-  // root as when Kestrava starts the updater from its own folder, or at the volume root, it would
-  // name a part of the installation or the whole volume.
-  for (const wchar_t* current : {L"Kestrava Application\\staging", L"Kestrava Application"}) {
-    SetCurrentDirectoryW(Path(current).c_str());
-    for (const std::wstring& staging : {volume.substr(0, 2), volume.substr(0, 2) + L"staging"}) {
-      EXPECT_FALSE(IsStagingSeparate(staging, root)) << harness::ToUtf8(staging);
-    }
-  }
-  SetCurrentDirectoryW(volume.c_str());
-  EXPECT_FALSE(IsStagingSeparate(volume.substr(0, 2), Path(L"Stage")));
-}
-
-TEST_F(StagingGuardTest, AllowsASeparateOrNestedStagingDirectory) {
-  const std::wstring root = Path(L"Kestrava Application");
-  const struct {
-    std::wstring staging;
-    std::wstring install_root;
-  } allowed[] = {
-      {Path(L"Stage"), root},
-      {root + L"\\staging", root},                      // inside the install root
-      {L"Kestrava Application\\staging\\", root},
-      {Path(L"Kestrava Application2"), root},           // a longer name is another directory
-      {root, Path(L"Kestrava Application2")},
-      {Path(L"not yet there"), root},
-      {Slashed(Path(L"Stage")), Slashed(root)},
-      {L"\\\\?\\" + Path(L"Stage"), L"\\\\?\\" + root},
-  };
-  for (const auto& c : allowed) {
-    EXPECT_TRUE(IsStagingSeparate(c.staging, c.install_root))
-        << "staging [" << harness::ToUtf8(c.staging) << "] install root ["
-        << harness::ToUtf8(c.install_root) << "]";
+  for (const auto& c : cases) {
+    SCOPED_TRACE("staging [" + U8(c.staging) + "] install root [" + U8(c.install_root) + "]");
+    UpdateOptions options;
+    options.staging_dir = c.staging;
+    options.install_root = c.install_root;
+    UpdateDirectories directories;
+    EXPECT_EQ(OpenUpdateDirectories(options, directories), c.accepted);
+    // Refused: nothing kept open, the options as they were. Accepted: the resolved paths, and
+    // handles of the directories that exist.
+    EXPECT_EQ(options.staging_dir, c.accepted ? ResolveDirectoryPath(c.staging) : c.staging);
+    EXPECT_EQ(directories.install_root.handle != nullptr, c.accepted);
+    EXPECT_EQ(directories.staging.handle != nullptr, c.accepted && test::Exists(c.staging));
   }
 }
 
@@ -138,6 +118,7 @@ TEST_F(StagingGuardTest, ResolvesEachSpellingToOnePath) {
       {stage + L" .", stage},
       {L"\\\\?\\" + stage, stage},
       {L"\\\\?\\" + stage + L"\\", stage},
+      {L"\\\\?\\UNC\\server\\share\\x", L"\\\\server\\share\\x"},
       {dir_.substr(0, 3), dir_.substr(0, 3)},  // a volume root keeps its separator
       {L"", L""},
       {dir_.substr(0, 2), L""},
@@ -148,11 +129,36 @@ TEST_F(StagingGuardTest, ResolvesEachSpellingToOnePath) {
       {L"\\\\?\\" + stage + L"\\..\\Stage", L""},
       {L"\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\", L""},
       {L"\\??\\" + stage, L""},
-      {L"NUL", L""},
+      {L"CON", L""},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(harness::ToUtf8(ResolveDirectoryPath(c.option)), harness::ToUtf8(c.resolved))
-        << "option [" << harness::ToUtf8(c.option) << "]";
+    EXPECT_EQ(U8(ResolveDirectoryPath(c.option)), U8(c.resolved)) << "[" << U8(c.option) << "]";
+  }
+}
+
+// An entry is used only when the opened object is the one the listing showed: an entry replaced
+// by another object of the same name after the listing is refused, link or not.
+TEST_F(StagingGuardTest, UsesAnEntryOnlyWhenItIsTheOneListed) {
+  const std::wstring x = Path(L"Stage\\x"), spare = Path(L"spare");
+  for (const wchar_t* change : {L"", L"file", L"directory"}) {
+    SCOPED_TRACE(U8(change));
+    test::WriteText(x, "listed");
+    // Made before the listing, so that the system cannot hand the replacement the entry's id.
+    if (change == std::wstring(L"file")) test::WriteText(spare, "listed");
+    if (change == std::wstring(L"directory")) CreateDirectoryW(spare.c_str(), nullptr);
+    const fsops::Opened stage = fsops::OpenDirectoryPath(Path(L"Stage"), fsops::Purpose::kListDirectory);
+    fsops::Listing listing;
+    listing.directory = stage.handle.get();
+    fsops::DirEntry entry;
+    ASSERT_TRUE(fsops::NextEntry(listing, entry));
+    if (*change) {
+      DeleteFileW(x.c_str());
+      ASSERT_TRUE(MoveFileW(spare.c_str(), x.c_str()));
+    }
+    const fsops::Opened child = fsops::OpenChild(stage.handle.get(), L"x", fsops::Purpose::kRemove);
+    ASSERT_TRUE(child);
+    EXPECT_EQ(fsops::IsListedEntry(listing, entry, child.handle.get()), !*change);
+    test::RemoveTree(x);
   }
 }
 

@@ -5,20 +5,21 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "diag/notice.h"
-#include "tests/support/probe.h"
 #include "tests/support/test_files.h"
+#include "tools/harness/debug_session.h"
 #include "tools/harness/notice_watcher.h"
 #include "tools/harness/processes.h"
 
 namespace orvo {
 namespace {
 
-using diag::Notice;
-using Lines = std::vector<std::string>;
+using test::Lines;
+using Args = std::vector<std::wstring>;
 using test::Exists;
 using test::ReadText;
 using test::Snapshot;
@@ -26,11 +27,67 @@ using test::WriteText;
 
 std::string U8(const std::wstring& text) { return harness::ToUtf8(text); }
 
+const std::wstring kUsage =
+    L"参数无效。用法：OrvoUpdater.exe --pid <pid> --install-root <path> --staging-dir <path> "
+    L"--exe-subdir <subdir> --restart <exe>";
+const std::wstring kTimeout = L"等待主程序退出超时，更新中止。";
+const std::wstring kPartial = L"部分文件覆盖失败，请关闭所有 Kestrava 进程后重试，或手动从官网下载。";
+const std::wstring kRestart = L"更新已完成，但自动重启失败，请手动启动 Kestrava。";
+const Lines kCanary = {"secret.txt=secret\n", "sub\\", "sub\\deep.txt=deep\n"};
+
 struct UpdaterRun {
   harness::DebugRun run;
   std::vector<harness::SeenNotice> notices;
-  Lines logged() const { return test::LogTexts(run); }
+  ULONGLONG milliseconds = 0;
 };
+
+// The texts of the log lines, each of which must come as the three writes "[OrvoUpdater] ",
+// text, "\n"; anything else shows as "<malformed: ...>".
+Lines Logged(const harness::DebugRun& run) {
+  Lines texts;
+  const auto& w = run.writes;
+  for (size_t i = 0; i < w.size(); i += 3) {
+    const bool whole = i + 2 < w.size() && w[i] == "[OrvoUpdater] " && w[i + 2] == "\n";
+    texts.push_back(whole ? w[i + 1] : "<malformed: " + w[i] + ">");
+  }
+  return texts;
+}
+
+// Checks a finished run: exit code, the notices in order (each a modal box captioned
+// "OrvoUpdater" with one OK button, an error icon for the usage and timeout notices and a warning
+// icon for the other two, where the platform shows it), and the log texts in any order. "@" in
+// an expected line stands for `at`; a line ending in "err=?" takes any non-zero code.
+void Expect(const UpdaterRun& r, DWORD exit_code, const std::vector<std::wstring>& notices,
+            Lines logged, const std::wstring& at = L"") {
+  EXPECT_TRUE(r.run.finished) << "the updater did not finish in time";
+  EXPECT_EQ(r.run.exit_code, exit_code);
+  std::vector<std::wstring> shown;
+  for (const auto& notice : r.notices) {
+    const bool error = notice.text == kUsage || notice.text == kTimeout;
+    if (notice.icon != harness::NoticeIcon::kUnknown) {  // seen from another process on Windows
+      EXPECT_EQ(notice.icon, error ? harness::NoticeIcon::kError : harness::NoticeIcon::kWarning);
+    }
+    EXPECT_EQ(notice.caption, L"OrvoUpdater");
+    EXPECT_EQ(notice.button_ids, std::vector<int>{IDOK});
+    EXPECT_FALSE(notice.has_owner);
+    shown.push_back(notice.text);
+  }
+  EXPECT_EQ(shown, notices);
+  Lines actual = Logged(r.run);
+  for (auto& line : logged) {
+    if (const size_t a = line.find('@'); a != std::string::npos) line.replace(a, 1, U8(at));
+    if (line.size() < 5 || line.compare(line.size() - 5, 5, "err=?") != 0) continue;
+    for (auto& seen : actual) {
+      const size_t digits = line.size() - 1;
+      if (seen.compare(0, digits, line, 0, digits) == 0 && seen.size() > digits && seen[digits] != '0') {
+        seen = line;
+      }
+    }
+  }
+  std::sort(logged.begin(), logged.end());
+  std::sort(actual.begin(), actual.end());
+  EXPECT_EQ(actual, logged);
+}
 
 class UpdaterTest : public test::FileTest {
  protected:
@@ -40,16 +97,18 @@ class UpdaterTest : public test::FileTest {
     staging_ = Path(L"Kestrava-update");
   }
   void TearDown() override {
+    StopProcesses();
+    test::FileTest::TearDown();
+  }
+  void StopProcesses() {
     for (const HANDLE process : processes_) {
       TerminateProcess(process, 0);
       WaitForSingleObject(process, 5000);
       CloseHandle(process);
     }
-    test::FileTest::TearDown();
+    processes_.clear();
   }
 
-  // Where the restarted stand-in writes how it was started.
-  std::wstring Record() const { return root_ + L"\\bin\\64bit\\restart-record.txt"; }
   std::wstring StandIn() const { return test::BinDirectory() + L"\\kestrava_standin.exe"; }
   void PutStandIn(const std::wstring& path) {
     WriteText(path, "");
@@ -62,73 +121,59 @@ class UpdaterTest : public test::FileTest {
     WriteText(root_ + L"\\user.cfg", "mine");
     PutStandIn(staging_ + L"\\bin\\64bit\\Kestrava.exe");
     WriteText(staging_ + L"\\bin\\64bit\\data.pak", "data 2");
-    WriteText(staging_ + L"\\bin\\64bit\\lang\\zh-CN.pak", "lang 2");
     WriteText(staging_ + L"\\readme.txt", "readme 2");
   }
-  Lines UpdatedRoot() const {
-    return {"bin\\", "bin\\64bit\\", "bin\\64bit\\Kestrava.exe=" + ReadText(StandIn()),
-            "bin\\64bit\\data.pak=data 2", "bin\\64bit\\lang\\", "bin\\64bit\\lang\\zh-CN.pak=lang 2",
-            "bin\\64bit\\restart-record.txt=" + ReadText(Record()),
-            "readme.txt=readme 2", "user.cfg=mine"};
+  // The record the restarted stand-in writes beside itself, "key=value" lines; waited for.
+  std::string Record(const std::wstring& directory) {
+    const std::wstring path = directory + L"\\restart-record.txt";
+    EXPECT_TRUE(test::WaitForFile(path)) << "not restarted: " << U8(path);
+    return ReadText(path);
   }
 
-  // Starts the stand-in application with arguments; returns its process id.
   DWORD StartApplication(const std::wstring& arguments) {
     DWORD id = 0;
     const HANDLE process =
-        harness::StartProcess(test::QuoteArgument(StandIn()) + L" " + arguments, &id);
+        harness::StartProcess(harness::QuoteArgument(StandIn()) + L" " + arguments, &id);
     EXPECT_NE(process, nullptr);
     if (process) processes_.push_back(process);
     return id;
   }
-  bool StillRunning(DWORD index) const {
+  bool StillRunning(size_t index) const {
     return WaitForSingleObject(processes_[index], 0) == WAIT_TIMEOUT;
   }
   // Holds `path` open without sharing from another process, as a running program would.
   void HoldFile(const std::wstring& path, int milliseconds) {
-    StartApplication(L"--hold " + test::QuoteArgument(path) + L" --sleep " +
+    StartApplication(L"--hold " + harness::QuoteArgument(path) + L" --sleep " +
                      std::to_wstring(milliseconds));
-    EXPECT_TRUE(harness::WaitUntilHeld(path, 5000)) << "the file was never held: " << U8(path);
+    // A loaded machine may take many seconds to start a process.
+    EXPECT_TRUE(harness::WaitUntilHeld(path, 60000)) << "never held: " << U8(path);
   }
-  // The id of a process that has already exited. Its handle stays open, so that the id cannot be
-  // handed to another process in the meantime (Wine reuses ids at once).
-  DWORD GoneProcessId() {
+  // The id of a process that has exited. Its handle stays open, so that the id is not handed to
+  // another process in the meantime (Wine reuses ids at once).
+  std::wstring GoneProcessId() {
     const DWORD id = StartApplication(L"--sleep 0");
-    EXPECT_EQ(WaitForSingleObject(processes_.back(), 10000), WAIT_OBJECT_0);
-    return id;
+    EXPECT_EQ(WaitForSingleObject(processes_.back(), 30000), WAIT_OBJECT_0);
+    return std::to_wstring(id);
   }
-  UpdaterRun Run(const std::vector<std::wstring>& arguments) {
-    std::wstring command = test::QuoteArgument(test::UpdaterPath());
-    for (const auto& argument : arguments) command += L" " + test::QuoteArgument(argument);
+  UpdaterRun Run(const Args& arguments, const std::function<void(DWORD)>& on_start = nullptr) {
+    std::wstring command = harness::QuoteArgument(test::BinDirectory() + L"\\OrvoUpdater.exe");
+    for (const auto& argument : arguments) command += L" " + harness::QuoteArgument(argument);
     harness::NoticeWatcher watcher;
     UpdaterRun result;
-    result.run = harness::RunUnderDebugger(command, 100000,
-                                           [&](DWORD pid) { watcher.Start(pid); });
+    const ULONGLONG started = GetTickCount64();
+    result.run = harness::RunUnderDebugger(command, 100000, [&](DWORD pid) {
+      if (on_start) on_start(pid);
+      watcher.Start(pid);
+    });
+    result.milliseconds = GetTickCount64() - started;
     watcher.Stop();
     result.notices = watcher.Seen();
-    EXPECT_TRUE(result.run.finished) << "the updater did not finish in time";
     return result;
   }
-  UpdaterRun Update(DWORD pid) {
-    return Run({L"--pid", std::to_wstring(pid), L"--install-root", root_, L"--staging-dir",
-                staging_});
-  }
-
-  // The notices shown, in order, each checked for its form: caption, one OK button, no owner.
-  static std::vector<std::wstring> NoticeTexts(const UpdaterRun& run) {
-    std::vector<std::wstring> texts;
-    for (const auto& notice : run.notices) {
-      EXPECT_EQ(notice.caption, L"OrvoUpdater");
-      EXPECT_EQ(notice.button_ids, std::vector<int>{IDOK});
-      EXPECT_FALSE(notice.has_owner);
-      texts.push_back(notice.text);
-    }
-    return texts;
-  }
-  static std::vector<std::wstring> Texts(std::initializer_list<Notice> notices) {
-    std::vector<std::wstring> texts;
-    for (const Notice notice : notices) texts.push_back(diag::NoticeText(notice));
-    return texts;
+  UpdaterRun Update(const std::wstring& root, const std::wstring& staging, Args more = {}) {
+    Args arguments = {L"--pid", GoneProcessId(), L"--install-root", root, L"--staging-dir", staging};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    return Run(arguments);
   }
 
   std::wstring root_;
@@ -136,142 +181,316 @@ class UpdaterTest : public test::FileTest {
   std::vector<HANDLE> processes_;
 };
 
-TEST_F(UpdaterTest, RefusesUnusableOptionsAndTouchesNothing) {
+TEST_F(UpdaterTest, UpdatesRestartsAndLeavesNothingBehind) {
+  root_ = Path(L"Kestrava 应用");  // blanks and CJK on the way to the restart
   MakeInstallAndStaging();
-  const DWORD app = StartApplication(L"--sleep 60000");
-  const std::wstring pid = std::to_wstring(app);
-  const Lines root_before = Snapshot(root_), staging_before = Snapshot(staging_);
-  const std::vector<std::vector<std::wstring>> cases = {
-      {},
-      {L"--pid", L"0", L"--install-root", root_, L"--staging-dir", staging_},
-      {L"--pid", L"abc", L"--install-root", root_, L"--staging-dir", staging_},
-      {L"--PID", pid, L"--install-root", root_, L"--staging-dir", staging_},
-      {L"--pid", pid, L"--install-root", root_},
-      {L"--pid", pid, L"--staging-dir", staging_, L"--install-root"},
-      {L"--pid=" + pid, L"--install-root", root_, L"--staging-dir", staging_},
-      // Staging directories whose clean-up would delete the installation or a whole drive.
-      {L"--pid", pid, L"--install-root", root_, L"--staging-dir", root_ + L"\\"},
-      {L"--pid", pid, L"--install-root", root_, L"--staging-dir", dir_},
-      {L"--pid", pid, L"--install-root", root_, L"--staging-dir", root_.substr(0, 3)},
-      // The volume again, in spellings that reach it only later: drive-relative (the current
-      // directory is inside the install root, as when Kestrava starts the updater from its own
-      // folder), extended-length and device namespace.
-      {L"--pid", pid, L"--install-root", root_, L"--staging-dir", root_.substr(0, 2)},
-      {L"--pid", pid, L"--install-root", root_, L"--staging-dir", L"\\\\?\\" + root_.substr(0, 2)},
-      {L"--pid", pid, L"--install-root", root_, L"--staging-dir", L"\\\\.\\" + root_.substr(0, 2)},
-  };
-  wchar_t saved_directory[MAX_PATH] = {};
-  GetCurrentDirectoryW(MAX_PATH, saved_directory);
-  SetCurrentDirectoryW((root_ + L"\\bin\\64bit").c_str());
-  for (const auto& arguments : cases) {
-    std::string described;
-    for (const auto& argument : arguments) described += " [" + U8(argument) + "]";
-    SCOPED_TRACE("arguments:" + described);
-    const UpdaterRun run = Run(arguments);
-    EXPECT_EQ(run.run.exit_code, 1u);
-    EXPECT_EQ(NoticeTexts(run), Texts({Notice::kUsage}));
-    EXPECT_EQ(run.run.writes, Lines{});
-    EXPECT_TRUE(StillRunning(0)) << "the application was waited for";
+  WriteText(root_ + L"\\readonly.dll", "old ro");
+  SetFileAttributesW((root_ + L"\\readonly.dll").c_str(),
+                     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  // What an interrupted run leaves goes; what merely looks like it stays.
+  for (const wchar_t* name : {L"~OrvoUpdater-partial-77.tmp", L"bin\\~OrvoUpdater-partial-8.tmp",
+                              L"~OrvoUpdater-partial-.tmp", L"OrvoUpdater-partial-7.tmp",
+                              L"~OrvoUpdater-partial-7.tmp.bak",
+                              L"~OrvoUpdater-partial-6.tmp\\dir.txt"}) {
+    WriteText(root_ + L"\\" + name, "left");
   }
-  SetCurrentDirectoryW(saved_directory);
-  EXPECT_EQ(Snapshot(root_), root_before);
-  EXPECT_EQ(Snapshot(staging_), staging_before);
-}
+  WriteText(staging_ + L"\\bin\\64bit\\lang\\zh-CN.pak", "lang 2");
+  WriteText(staging_ + L"\\bin\\64bit\\plugins\\a b.dll", "blank name");
+  WriteText(staging_ + L"\\資料\\説明 ファイル.txt", "non-ASCII");
+  WriteText(staging_ + L"\\.hidden", "hidden");
+  WriteText(staging_ + L"\\readonly.dll", "new ro");
+  SetFileAttributesW((staging_ + L"\\.hidden").c_str(), FILE_ATTRIBUTE_HIDDEN);
+  CreateDirectoryW((staging_ + L"\\empty").c_str(), nullptr);
+  // Read-only files at the top and deeper down, with a time of their own: the copies keep both.
+  const FILETIME written = {0x12345600, 0x01C0FFEE};
+  for (const wchar_t* name : {L"\\readme.txt", L"\\bin\\64bit\\plugins\\a b.dll"}) {
+    const HANDLE file = CreateFileW((staging_ + name).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    SetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
+    SetFileAttributesW((staging_ + name).c_str(), FILE_ATTRIBUTE_READONLY);
+  }
 
-TEST_F(UpdaterTest, UpdatesAndRestartsWhenTheApplicationHasAlreadyExited) {
-  MakeInstallAndStaging();
-  const UpdaterRun run = Update(GoneProcessId());
-  EXPECT_EQ(run.run.exit_code, 0u);
-  EXPECT_EQ(NoticeTexts(run), Texts({}));
-  EXPECT_EQ(run.run.writes, Lines{});
+  Expect(Update(root_, staging_), 0, {}, {});
+  const std::wstring bin = root_ + L"\\bin\\64bit";
+  const std::string record = Record(bin);
+  EXPECT_EQ(record, "exe=" + U8(bin) + "\\Kestrava.exe\ncwd=" + U8(bin) + "\ncmdline=\"" +
+                        U8(root_) + "\\bin/64bit\\Kestrava.exe\"\nflags=1\nshow=1\n");
+  EXPECT_EQ(Snapshot(root_),
+            (Lines{".hidden=hidden", "OrvoUpdater-partial-7.tmp=left", "bin\\", "bin\\64bit\\",
+                   "bin\\64bit\\Kestrava.exe=" + ReadText(StandIn()), "bin\\64bit\\data.pak=data 2",
+                   "bin\\64bit\\lang\\", "bin\\64bit\\lang\\zh-CN.pak=lang 2", "bin\\64bit\\plugins\\",
+                   "bin\\64bit\\plugins\\a b.dll=blank name", "bin\\64bit\\restart-record.txt=" + record,
+                   "empty\\", "readme.txt=readme 2", "readonly.dll=new ro", "user.cfg=mine",
+                   "~OrvoUpdater-partial-.tmp=left", "~OrvoUpdater-partial-6.tmp\\",
+                   "~OrvoUpdater-partial-6.tmp\\dir.txt=left", "~OrvoUpdater-partial-7.tmp.bak=left",
+                   U8(L"資料\\"),
+                   U8(L"資料\\説明 ファイル.txt=non-ASCII")}));
   EXPECT_FALSE(Exists(staging_));
-  EXPECT_TRUE(test::WaitForFile(Record()));
-  EXPECT_EQ(Snapshot(root_), UpdatedRoot());
-  EXPECT_NE(ReadText(Record())
-                .find("cmdline=\"" + U8(root_) + "\\bin/64bit\\Kestrava.exe\"\n"),
-            std::string::npos);
+  EXPECT_EQ(GetFileAttributesW((root_ + L"\\readonly.dll").c_str()), FILE_ATTRIBUTE_ARCHIVE)
+      << "a copy takes the staged file's attributes";
+  for (const wchar_t* name : {L"\\readme.txt", L"\\bin\\64bit\\plugins\\a b.dll"}) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    GetFileAttributesExW((root_ + name).c_str(), GetFileExInfoStandard, &data);
+    EXPECT_EQ(data.dwFileAttributes & FILE_ATTRIBUTE_READONLY, 1u) << U8(name);
+    EXPECT_EQ(CompareFileTime(&data.ftLastWriteTime, &written), 0) << U8(name);
+  }
 }
 
-TEST_F(UpdaterTest, StartsOnlyAfterTheApplicationHasExited) {
+TEST_F(UpdaterTest, WaitsUntilTheApplicationHasExited) {
   MakeInstallAndStaging();
-  // The running application holds a file that the update replaces: a copy that did not wait for
-  // its exit would fail on it.
+  // The application holds a file that the update replaces: a copy that did not wait would fail.
   HoldFile(root_ + L"\\bin\\64bit\\data.pak", 3000);
-  const UpdaterRun run = Update(GetProcessId(processes_.back()));
-  EXPECT_FALSE(StillRunning(0));
-  EXPECT_EQ(run.run.exit_code, 0u);
-  EXPECT_EQ(NoticeTexts(run), Texts({}));
-  EXPECT_EQ(run.run.writes, Lines{});
+  const UpdaterRun r = Run({L"--pid", std::to_wstring(GetProcessId(processes_.back())),
+                            L"--install-root", root_, L"--staging-dir", staging_});
+  Expect(r, 0, {}, {});
   EXPECT_EQ(ReadText(root_ + L"\\bin\\64bit\\data.pak"), "data 2");
+  Record(root_ + L"\\bin\\64bit");
 }
 
-TEST_F(UpdaterTest, GivesUpWhenTheApplicationKeepsRunning) {
+TEST_F(UpdaterTest, GivesUpAfterSixtySeconds) {
   MakeInstallAndStaging();
-  const DWORD app = StartApplication(L"--sleep 90000");
   const Lines root_before = Snapshot(root_), staging_before = Snapshot(staging_);
-  const UpdaterRun run = Update(app);  // the real 60-second wait
-  EXPECT_EQ(run.run.exit_code, 2u);
-  EXPECT_EQ(NoticeTexts(run), Texts({Notice::kTimeout}));
-  EXPECT_EQ(run.run.writes, Lines{});
+  const UpdaterRun r = Run({L"--pid", std::to_wstring(StartApplication(L"--sleep 90000")),
+                            L"--install-root", root_, L"--staging-dir", staging_});
+  Expect(r, 2, {kTimeout}, {});
+  EXPECT_GE(r.milliseconds, 60000u) << "the wait did not last its 60 seconds";
   EXPECT_TRUE(StillRunning(0));
   EXPECT_EQ(Snapshot(root_), root_before);
   EXPECT_EQ(Snapshot(staging_), staging_before);
 }
 
-TEST_F(UpdaterTest, ReportsALockedFileAndCarriesOn) {
+// Options that could have the clean-up delete the installation, or whatever a link leads to, are
+// refused before anything is waited for or touched.
+TEST_F(UpdaterTest, RefusesUnusableOptionsAndTouchesNothing) {
   MakeInstallAndStaging();
-  const std::wstring locked = root_ + L"\\bin\\64bit\\data.pak";
-  HoldFile(locked, 60000);  // another Kestrava process, not the one waited for
-  const UpdaterRun run = Update(GoneProcessId());
-  EXPECT_EQ(run.run.exit_code, 0u);
-  EXPECT_EQ(run.run.writes,
-            (Lines{"[OrvoUpdater] ", "CopyFile failed: " + U8(locked) + "  err=32", "\n"}));
-  EXPECT_EQ(NoticeTexts(run), Texts({Notice::kPartialCopy}));
-  EXPECT_FALSE(Exists(staging_)) << "the staging directory is cleared all the same";
-  EXPECT_EQ(ReadText(root_ + L"\\bin\\64bit\\lang\\zh-CN.pak"), "lang 2");
-  EXPECT_EQ(ReadText(root_ + L"\\readme.txt"), "readme 2");
-  EXPECT_TRUE(test::WaitForFile(Record()));
+  const std::wstring pid = std::to_wstring(StartApplication(L"--sleep 60000"));
+  const std::wstring links = test::LinkFixture(L"refuse");
+  const struct {
+    Args arguments;
+    Lines logged;
+  } cases[] = {
+      {{}, {}},
+      {{L"--pid", L"0", L"--install-root", root_, L"--staging-dir", staging_}, {}},
+      {{L"--pid", L"abc", L"--install-root", root_, L"--staging-dir", staging_}, {}},
+      {{L"--PID", pid, L"--install-root", root_, L"--staging-dir", staging_}, {}},
+      {{L"--pid=" + pid, L"--install-root", root_, L"--staging-dir", staging_}, {}},
+      {{L"--pid", pid, L"--install-root", root_}, {}},
+      {{L"--pid", pid, L"--staging-dir", staging_, L"--install-root"}, {}},
+      {{L"--pid", pid, L"--install-root", root_, L"--staging-dir", root_ + L"\\"}, {}},
+      {{L"--pid", pid, L"--install-root", root_, L"--staging-dir", dir_}, {}},
+      // Made on the host: a link on the way to the staging directory, a staging directory that
+      // is a link, one that leads to the install root, an install root that leads to it.
+      {{L"--pid", pid, L"--install-root", root_, L"--staging-dir", links + L"\\via\\stg"},
+       {"staging directory reached through a link: @\\via\\stg"}},
+      {{L"--pid", pid, L"--install-root", root_, L"--staging-dir", links + L"\\stglink"},
+       {"staging directory reached through a link: @\\stglink"}},
+      {{L"--pid", pid, L"--install-root", links + L"\\install", L"--staging-dir",
+        links + L"\\tolink"},
+       {"staging directory reached through a link: @\\tolink"}},
+      {{L"--pid", pid, L"--install-root", links + L"\\rootlink", L"--staging-dir",
+        links + L"\\install"},
+       {}},
+  };
+  const Lines root_before = Snapshot(root_), staging_before = Snapshot(staging_);
+  const Lines links_before = Snapshot(links);
+  for (const auto& c : cases) {
+    std::string described;
+    for (const auto& argument : c.arguments) described += " [" + U8(argument) + "]";
+    SCOPED_TRACE("arguments:" + described);
+    if (links.empty() && described.find("link") != std::string::npos) continue;
+    Expect(Run(c.arguments), 1, {kUsage}, c.logged, links);
+    EXPECT_TRUE(StillRunning(0)) << "the application was waited for";
+  }
+  EXPECT_EQ(Snapshot(root_), root_before);
+  EXPECT_EQ(Snapshot(staging_), staging_before);
+  EXPECT_EQ(Snapshot(links), links_before);
 }
 
-TEST_F(UpdaterTest, EveryStepUsesTheResolvedPaths) {
+// Paths that reach a whole volume: run only in the sandbox, where the only drive is the sandbox.
+TEST_F(UpdaterTest, RefusesOptionsThatReachAVolume) {
+  if (!GetEnvironmentVariableW(L"ORVO_SANDBOX", nullptr, 0)) GTEST_SKIP() << "sandbox only";
   MakeInstallAndStaging();
-  const std::wstring locked = root_ + L"\\bin\\64bit\\data.pak";
-  HoldFile(locked, 60000);
-  const UpdaterRun run =
-      Run({L"--pid", std::to_wstring(GoneProcessId()), L"--install-root", root_ + L"\\bin\\..\\.",
-           L"--staging-dir", L"\\\\?\\" + staging_ + L"\\"});
-  EXPECT_EQ(run.run.exit_code, 0u);
-  EXPECT_EQ(run.logged(), Lines{"CopyFile failed: " + U8(locked) + "  err=32"});
-  EXPECT_EQ(NoticeTexts(run), Texts({Notice::kPartialCopy}));
-  EXPECT_FALSE(Exists(staging_));
-  EXPECT_EQ(ReadText(root_ + L"\\readme.txt"), "readme 2");
-  ASSERT_TRUE(test::WaitForFile(Record()));
-  EXPECT_NE(ReadText(Record()).find("cmdline=\"" + U8(root_) + "\\bin/64bit\\Kestrava.exe\"\n"),
-            std::string::npos)
-      << ReadText(Record());
+  const std::wstring pid = std::to_wstring(StartApplication(L"--sleep 60000"));
+  const std::wstring drive = root_.substr(0, 2);
+  // The current directory inside the install root, as when Kestrava starts the updater from its
+  // own folder: "C:" names it there.
+  SetCurrentDirectoryW((root_ + L"\\bin\\64bit").c_str());
+  const Lines root_before = Snapshot(root_), staging_before = Snapshot(staging_);
+  for (const std::wstring& staging : {drive + L"\\", drive, drive + L"staging", L"\\\\?\\" + drive,
+                                      L"\\\\?\\" + drive + L"\\", L"\\\\.\\" + drive}) {
+    SCOPED_TRACE(U8(staging));
+    Expect(Run({L"--pid", pid, L"--install-root", root_, L"--staging-dir", staging}), 1, {kUsage},
+           {});
+  }
+  SetCurrentDirectoryW(dir_.c_str());
+  EXPECT_TRUE(StillRunning(0));
+  EXPECT_EQ(Snapshot(root_), root_before);
+  EXPECT_EQ(Snapshot(staging_), staging_before);
 }
 
-TEST_F(UpdaterTest, ReportsAnApplicationThatCannotBeRestarted) {
+TEST_F(UpdaterTest, ReportsAFileThatIsHeldAndCarriesOn) {
+  const std::wstring locked = root_ + L"\\bin\\64bit\\data.pak";
+  // The paths as given, and spelled otherwise: every step uses the one resolved path.
+  for (const auto& [root, staging] : {std::pair{root_, staging_},
+                                      {root_ + L"\\bin\\..\\.", L"\\\\?\\" + staging_ + L"\\"}}) {
+    SCOPED_TRACE(U8(root) + " | " + U8(staging));
+    MakeInstallAndStaging();
+    HoldFile(locked, 60000);  // another Kestrava process, not the one waited for
+    Expect(Update(root, staging), 0, {kPartial}, {"CopyFile failed: " + U8(locked) + "  err=32"});
+    EXPECT_FALSE(Exists(staging_)) << "the staging directory is cleared all the same";
+    EXPECT_EQ(ReadText(root_ + L"\\readme.txt"), "readme 2");
+    EXPECT_NE(Record(root_ + L"\\bin\\64bit").find("cmdline=\"" + U8(root_) + "\\bin/64bit"),
+              std::string::npos);
+    StopProcesses();
+    test::RemoveTree(root_);
+  }
+}
+
+TEST_F(UpdaterTest, ReportsWhatItCannotCopyOrClear) {
   MakeInstallAndStaging();
-  const UpdaterRun run = Run({L"--pid", std::to_wstring(GoneProcessId()), L"--install-root", root_,
-                              L"--staging-dir", staging_, L"--restart", L"Missing.exe"});
-  EXPECT_EQ(run.run.exit_code, 3u);
-  EXPECT_EQ(run.logged(),
-            Lines{"CreateProcess failed: " + U8(root_) + "\\bin/64bit\\Missing.exe  err=2"});
-  EXPECT_EQ(NoticeTexts(run), Texts({Notice::kRestartFailed}));
-  EXPECT_EQ(ReadText(root_ + L"\\readme.txt"), "readme 2") << "copied before the restart";
-  EXPECT_FALSE(Exists(staging_)) << "cleared before the restart";
+  // A staged file another process holds: it cannot be read, and the clean-up leaves it.
+  WriteText(staging_ + L"\\held.dll", "held");
+  HoldFile(staging_ + L"\\held.dll", 60000);
+  // A name of the temporary file that a file outside holds: it must not be written through.
+  WriteText(staging_ + L"\\tmp\\new.txt", "new");
+  WriteText(Path(L"outside.txt"), "outside");
+  CreateDirectoryW((root_ + L"\\tmp").c_str(), nullptr);
+  HANDLE temporary = INVALID_HANDLE_VALUE;
+  // A read-only directory where a file is staged: both attempts fail, the bit goes.
+  WriteText(staging_ + L"\\in the way", "file");
+  CreateDirectoryW((root_ + L"\\in the way").c_str(), nullptr);
+  SetFileAttributesW((root_ + L"\\in the way").c_str(), FILE_ATTRIBUTE_READONLY);
+  Expect(Run({L"--pid", GoneProcessId(), L"--install-root", root_, L"--staging-dir", staging_},
+             [&](DWORD pid) {
+               const std::wstring name =
+                   root_ + L"\\tmp\\~OrvoUpdater-partial-" + std::to_wstring(pid) + L".tmp";
+               EXPECT_TRUE(CreateHardLinkW(name.c_str(), Path(L"outside.txt").c_str(), nullptr));
+               temporary = CreateFileW(name.c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                       0, nullptr);
+             }),
+         0, {kPartial},
+         {"CopyFile failed: @\\held.dll  err=32", "CopyFile failed: @\\tmp\\new.txt  err=183",
+          "CopyFile failed: @\\in the way  err=?"},
+         root_);
+  CloseHandle(temporary);
+  StopProcesses();
+  EXPECT_EQ(ReadText(Path(L"outside.txt")), "outside");
+  EXPECT_EQ(GetFileAttributesW((root_ + L"\\in the way").c_str()), FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(ReadText(root_ + L"\\readme.txt"), "readme 2");
+  EXPECT_EQ(Snapshot(staging_), Lines{"held.dll=held"});
+  Record(root_ + L"\\bin\\64bit");
+}
+
+TEST_F(UpdaterTest, RestartsAsToldOrSaysItCouldNot) {
+  const struct {
+    std::wstring subdir;
+    std::wstring exe;
+    DWORD exit_code;
+    std::string logged;  // after the install root
+  } cases[] = {
+      {L"", L"Kestrava 2.exe", 0, ""},
+      {L"bin/64bit", L"Missing.exe", 3, "\\bin/64bit\\Missing.exe  err=2"},
+      {L"bin/64bit", L"", 3, "\\bin/64bit\\  err=?"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(U8(c.subdir) + " | " + U8(c.exe));
+    MakeInstallAndStaging();
+    PutStandIn(root_ + L"\\Kestrava 2.exe");
+    const UpdaterRun r = Update(root_, staging_, {L"--exe-subdir", c.subdir, L"--restart", c.exe});
+    if (c.exit_code == 0) {
+      Expect(r, 0, {}, {});
+      // An empty subdirectory leaves two backslashes in a row, passed on as they are.
+      const std::string record = Record(root_);
+      EXPECT_EQ(record.substr(0, record.find("\nflags")),
+                "exe=" + U8(root_) + "\\Kestrava 2.exe\ncwd=" + U8(root_) + "\ncmdline=\"" +
+                    U8(root_) + "\\\\Kestrava 2.exe\"");
+    } else {
+      Expect(r, 3, {kRestart}, {"CreateProcess failed: @" + c.logged}, root_);
+    }
+    EXPECT_EQ(ReadText(root_ + L"\\readme.txt"), "readme 2") << "copied before the restart";
+    EXPECT_FALSE(Exists(staging_)) << "cleared before the restart";
+    test::RemoveTree(root_);
+  }
 }
 
 TEST_F(UpdaterTest, RestartsWhenThereIsNothingStaged) {
   PutStandIn(root_ + L"\\bin\\64bit\\Kestrava.exe");
-  // An id that names no process at all: 4294967295 is taken as 2147483647, which no process has.
-  const UpdaterRun run = Run({L"--pid", L"4294967295", L"--install-root", root_, L"--staging-dir",
-                              staging_});
-  EXPECT_EQ(run.run.exit_code, 0u);
-  EXPECT_EQ(NoticeTexts(run), Texts({}));
-  EXPECT_EQ(run.run.writes, Lines{});
-  EXPECT_TRUE(test::WaitForFile(Record()));
+  // 4294967295 is taken as 2147483647, which no process has.
+  Expect(Run({L"--pid", L"4294967295", L"--install-root", root_, L"--staging-dir", staging_}), 0,
+         {}, {});
+  Record(root_ + L"\\bin\\64bit");
+}
+
+// Trees prepared on the host: links, an unreadable directory, a tree deeper than the walk goes.
+class UpdaterFixtureTest : public UpdaterTest {
+ protected:
+  void SetUp() override {
+    UpdaterTest::SetUp();
+    if (test::LinkFixture(L"").empty()) GTEST_SKIP() << "no host fixtures (ORVO_LINK_FIXTURES)";
+  }
+};
+
+TEST_F(UpdaterFixtureTest, NeverFollowsALink) {
+  const std::wstring s = test::LinkFixture(L"links");
+  PutStandIn(s + L"\\install\\app\\Kestrava.exe");
+  Expect(Update(s + L"\\install", s + L"\\staging", {L"--exe-subdir", L"app"}), 0, {kPartial},
+         {"CopyFile failed: @\\install\\dirlink  err=681",
+          "CopyFile failed: @\\install\\emptylink  err=681",
+          "CopyFile failed: @\\install\\filelink.txt  err=681",
+          "CopyFile failed: @\\install\\sub\\inner  err=681",
+          "CopyFile failed: @\\install\\bin  err=681",
+          "FindFirstFile failed: @\\staging\\locked  err=5"},
+         s);
+  const std::string record = Record(s + L"\\install\\app");
+  // Links in the install root are replaced as names; what they lead to keeps its content.
+  EXPECT_EQ(Snapshot(s + L"\\install"),
+            (Lines{"app\\", "app\\Kestrava.exe=" + ReadText(StandIn()),
+                   "app\\restart-record.txt=" + record, "bin->", "hard.txt=new hard\n",
+                   "link.txt=new link\n", "locked\\", "new.txt=new\n", "sub\\", "sub\\a.txt=a\n"}));
+  EXPECT_EQ(Snapshot(s + L"\\canary"), kCanary);
+  EXPECT_EQ(Snapshot(s + L"\\canary-empty"), Lines{});
+  // What Wine cannot remove as a link stays, with the directories that hold it; nothing else.
+  EXPECT_EQ(Snapshot(s + L"\\staging"), (Lines{"dirlink->", "emptylink->", "filelink.txt=secret\n",
+                                               "locked\\", "sub\\", "sub\\inner->"}));
+}
+
+TEST_F(UpdaterFixtureTest, ReportsALinkAloneAndWalksNoDeeperThanItsLimit) {
+  std::wstring deepest;
+  for (int level = 0; level < 257; ++level) deepest += L"\\d";
+  const struct {
+    const wchar_t* scenario;
+    std::string logged;
+  } cases[] = {
+      {L"only-link", "CopyFile failed: @\\install\\dirlink  err=681"},
+      {L"deep", "FindFirstFile failed: @\\staging" + U8(deepest) + "  err=206"},
+  };
+  for (const auto& c : cases) {
+    const std::wstring s = test::LinkFixture(c.scenario);
+    PutStandIn(s + L"\\install\\bin\\64bit\\Kestrava.exe");
+    Expect(Update(s + L"\\install", s + L"\\staging"), 0, {kPartial}, {c.logged}, s);
+    Record(s + L"\\install\\bin\\64bit");
+  }
+  const std::wstring s = test::LinkFixture(L"only-link");
+  EXPECT_EQ(ReadText(s + L"\\install\\new.txt"), "new\n");
+  EXPECT_EQ(Snapshot(s + L"\\canary"), kCanary);
+  // The deepest level the walk reaches is copied and cleared; the one below it stays.
+  const std::wstring d = test::LinkFixture(L"deep");
+  const std::wstring above = deepest.substr(0, deepest.size() - 2);
+  EXPECT_EQ(ReadText(d + L"\\install" + above + L"\\f.txt"), "f\n");
+  EXPECT_FALSE(Exists(d + L"\\install" + deepest));
+  EXPECT_FALSE(Exists(d + L"\\staging" + above + L"\\f.txt"));
+  EXPECT_EQ(ReadText(d + L"\\staging" + deepest + L"\\bottom.txt"), "bottom\n");
+}
+
+TEST_F(UpdaterFixtureTest, AcceptsAnInstallRootReachedThroughALink) {
+  const std::wstring s = test::LinkFixture(L"root-link");
+  PutStandIn(s + L"\\real\\bin\\64bit\\Kestrava.exe");
+  Expect(Update(s + L"\\rootlink", s + L"\\rootlink\\staging"), 0, {}, {});
+  EXPECT_EQ(ReadText(s + L"\\real\\new.txt"), "new\n");
+  EXPECT_FALSE(Exists(s + L"\\real\\staging"));
+  Record(s + L"\\real\\bin\\64bit");
 }
 
 }  // namespace
