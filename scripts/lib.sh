@@ -30,3 +30,31 @@ orvo_ensure_packages() {
 orvo_build() {
   (cd "$1" && cmake --preset mingw >/dev/null && cmake --build --preset mingw)
 }
+
+# Runs one set-up step of a test group; when it fails, prints one line naming the group, the step
+# and the end of its output, and fails.
+#   orvo_step GROUP STEP COMMAND...
+orvo_step() {
+  local group=$1 step=$2 output
+  shift 2
+  output=$("$@" 2>&1) && return 0
+  echo "$group: $step failed: $(tail -c 1500 <<<"$output" | tr '\n' ' ')"
+  return 1
+}
+
+# Makes the system user NAME with an empty home of its own, as on a new machine: whatever an
+# earlier run left (its processes, its home, its Wine prefixes) is gone first. Prints the home.
+#   orvo_fresh_user NAME GROUP
+orvo_fresh_user() {
+  local user=$1 home=/var/lib/$1
+  pkill -KILL -u "$user" 2>/dev/null || true
+  # A wineserver of an earlier run lingers a while and would still write into the home.
+  for _ in $(seq 50); do pgrep -u "$user" >/dev/null 2>&1 || break; sleep 0.1; done
+  orvo_step "$2" "removing $home" rm -rf "$home" >&2 || return 1
+  if ! id -u "$user" >/dev/null 2>&1; then
+    orvo_step "$2" "making the user $user" useradd --system --home-dir "$home" --shell /bin/bash \
+      "$user" >&2 || return 1
+  fi
+  orvo_step "$2" "making $home" install -d -o "$user" -g "$(id -gn "$user")" "$home" >&2 || return 1
+  echo "$home"
+}
