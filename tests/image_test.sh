@@ -15,44 +15,9 @@ expect "64-bit GUI program" $'pei-x86-64\n020b\nWindows GUI' \
   "$(sed -n 's/.*file format //p; s/^Magic\t*\([0-9a-f]*\).*/\1/p; s/^Subsystem.*(\(.*\))/\1/p' <<<"$headers")"
 expect "only system DLLs" "KERNEL32.DLL MSVCRT.DLL NTDLL.DLL SHELL32.DLL USER32.DLL" \
   "$(sed -n 's/.*DLL Name: //p' <<<"$headers" | tr a-z A-Z | sort | xargs)"
+# The resources as windres writes them back, without its comments: exactly the expected ones.
 expect "the manifest and the version resource, and nothing else" \
-'LANGUAGE 9, 1
-1 VERSIONINFO
- FILEVERSION 1, 0, 0, 0
- PRODUCTVERSION 1, 0, 0, 0
- FILEOS 0x40004
- FILETYPE 0x1
-BEGIN
-  BLOCK "StringFileInfo"
-  BEGIN
-    BLOCK "080403B0"
-    BEGIN
-      VALUE "CompanyName", "Kestrava"
-      VALUE "FileDescription", "Kestrava Auto Updater"
-      VALUE "FileVersion", "1.0.0.0"
-      VALUE "InternalName", "OrvoUpdater"
-      VALUE "OriginalFilename", "OrvoUpdater.exe"
-      VALUE "ProductName", "Kestrava Updater"
-      VALUE "ProductVersion", "1.0.0.0"
-    END
-  END
-  BLOCK "VarFileInfo"
-  BEGIN
-    VALUE "Translation", 0x804, 944
-  END
-END
-1 24 /* RT_MANIFEST */
-BEGIN
-  "<?xml version='"'1.0' encoding='UTF-8' standalone='yes'"'?>\r\n"
-  "<assembly xmlns='"'urn:schemas-microsoft-com:asm.v1' manifestVersion='1.0'"'>\r\n"
-  "  <trustInfo xmlns=""urn:schemas-microsoft-com:asm.v3"">\r\n"
-  "    <security>\r\n"
-  "      <requestedPrivileges>\r\n"
-  "        <requestedExecutionLevel level='"'requireAdministrator' uiAccess='false'"' />\r\n"
-  "      </requestedPrivileges>\r\n"
-  "    </security>\r\n"
-  "  </trustInfo>\r\n"
-  "</assembly>\r\n"
-END' "$("$windres" -i "$exe" -O rc | grep -v -e '^$' -e '^/\*' -e '^ *Name: ')"
+  "$(cat "$(dirname "${BASH_SOURCE[0]}")/image_resources.txt")" \
+  "$("$windres" -i "$exe" -O rc | grep -v -e '^$' -e '^/\*' -e '^ *Name: ')"
 echo "image: $failures failed"
 [ $failures = 0 ]

@@ -14,21 +14,11 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 failures=0
 check() {  # check DESCRIPTION COMMAND...: runs the command, reports its outcome
-  local description=$1
-  shift
-  if "$@"; then
-    echo "ok: $description"
-  else
-    echo "FAILED: $description"
-    failures=$((failures + 1))
-  fi
+  if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
 }
 same_bytes() { cmp -s "$1" "$2"; }
-verifies() { osslsigncode verify -in "$1" -CAfile cert.pem >/dev/null 2>&1; }
 
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work"
+rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 subject="/CN=OrvoUpdater test signer $$-$RANDOM/O=Kestrava test"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj "$subject" \
   -addext "extendedKeyUsage=codeSigning" -addext "keyUsage=critical,digitalSignature" \
@@ -51,10 +41,8 @@ check "... and leaves the executable as it was" same_bytes unsigned.exe refused.
 cp unsigned.exe signed.exe
 check "signing succeeds" \
   bash -c 'ORVO_SIGN_PASSWORD=test-password bash "$0/scripts/sign.sh" signed.exe signer.pfx >signed.log 2>&1' "$here"
-check "the signed executable differs from the unsigned one" bash -c '! cmp -s unsigned.exe signed.exe'
-osslsigncode verify -in signed.exe -CAfile cert.pem >verify.log 2>&1
-verified=$?
-check "the signature verifies against the certificate" test "$verified" = 0
+check "the signature verifies against the certificate" \
+  bash -c 'osslsigncode verify -in signed.exe -CAfile cert.pem >verify.log 2>&1'
 check "the signature names the certificate's subject" grep -qF "Subject: $subject" verify.log
 check "the digests are SHA-256" grep -q "^Message digest algorithm *: SHA256" verify.log
 check "the signature carries the product's description" grep -q "Text description: Kestrava Updater" verify.log
@@ -68,15 +56,14 @@ check "the release command packs a signed bundle" test $? = 0
 version=$(sed -n 's/^project(OrvoUpdater VERSION \([0-9.]*\) .*/\1/p' "$here/CMakeLists.txt")
 bundle=OrvoUpdater-$version-x64
 zip=$work/dist/$bundle.zip
-check "the bundle is named after the project's version ($version)" test -f "$zip"
 listing=$(unzip -Z1 "$zip" 2>/dev/null | sort | tr '\n' ' ')
-check "the bundle holds the executable, README.txt and SHA256SUMS, and nothing else" \
+check "the bundle $bundle.zip holds the executable, README.txt and SHA256SUMS, nothing else" \
   test "$listing" = "$bundle/OrvoUpdater.exe $bundle/README.txt $bundle/SHA256SUMS "
-mkdir -p unpacked
 unzip -q -o "$zip" -d unpacked 2>/dev/null
-check "SHA256SUMS matches the files" bash -c "cd unpacked/$bundle && sha256sum --quiet -c SHA256SUMS"
-check "SHA256SUMS names both files" test "$(wc -l <"unpacked/$bundle/SHA256SUMS")" = 2
-check "the bundled executable carries a valid signature" verifies "unpacked/$bundle/OrvoUpdater.exe"
+check "SHA256SUMS names both files and matches them" bash -c \
+  "cd unpacked/$bundle && sha256sum --quiet -c SHA256SUMS && [ \$(wc -l <SHA256SUMS) = 2 ]"
+check "the bundled executable carries a valid signature" bash -c \
+  "osslsigncode verify -in unpacked/$bundle/OrvoUpdater.exe -CAfile cert.pem >/dev/null 2>&1"
 osslsigncode remove-signature -in "unpacked/$bundle/OrvoUpdater.exe" -out bundled-stripped.exe \
   >/dev/null 2>&1
 check "... over the very bytes of the build" same_bytes unsigned.exe bundled-stripped.exe

@@ -44,6 +44,8 @@ TEST_F(StagingGuardTest, AcceptsOnlyAStagingDirectoryOfItsOwn) {
   std::wstring upper = root;
   CharUpperW(upper.data());
   const std::wstring volume = dir_.substr(0, 3), drive = dir_.substr(0, 2);  // "C:\", "C:"
+  std::wstring deep = stage;
+  while (deep.size() < 30000) deep += L"\\a";
   const struct {
     std::wstring staging;
     std::wstring install_root;
@@ -55,6 +57,9 @@ TEST_F(StagingGuardTest, AcceptsOnlyAStagingDirectoryOfItsOwn) {
       {Path(L"Kestrava Application2"), root, true},  // a longer name is another directory
       {root, Path(L"Kestrava Application2"), true},
       {Path(L"not yet there"), root, true},
+      {deep, root, true},  // 30,000 characters
+      {stage + L"\\\xD800x\xDC00", root, true},  // unpaired surrogates
+      {L"a b\"c", root, true},
       {Slashed(stage), Slashed(root), true},
       {L"\\\\?\\" + stage, L"\\\\?\\" + root, true},
       // The install root itself, however it is spelt.
@@ -84,6 +89,7 @@ TEST_F(StagingGuardTest, AcceptsOnlyAStagingDirectoryOfItsOwn) {
       {L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1", stage, false},
       {L"\\\\?\\" + root + L"\\staging\\..", root, false},
       {L"NUL", root, false},
+      {L"COM1", root, false},
       {L"", root, false},
       {stage, drive, false},  // the install root is held to the same rules
       {stage, L"", false},
@@ -110,6 +116,7 @@ TEST_F(StagingGuardTest, ResolvesEachSpellingToOnePath) {
     std::wstring resolved;  // empty: refused
   } cases[] = {
       {stage, stage},
+      {stage + L"\\" + std::wstring(300, L'x'), stage + L"\\" + std::wstring(300, L'x')},
       {Slashed(stage) + L"/", stage},
       {stage + L"\\\\", stage},
       {L"Stage", stage},  // relative to the current directory
