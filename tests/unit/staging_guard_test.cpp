@@ -19,7 +19,7 @@ class StagingGuardTest : public test::FileTest {
   void SetUp() override {
     test::FileTest::SetUp();
     for (const wchar_t* dir : {L"Kestrava Application", L"Kestrava Application\\staging",
-                               L"Kestrava Application2", L"Stage"}) {
+                               L"Kestrava Application2", L"Stage", L"Staging Area"}) {
       ASSERT_TRUE(CreateDirectoryW(Path(dir).c_str(), nullptr));
     }
     GetCurrentDirectoryW(MAX_PATH, saved_directory_);
@@ -41,6 +41,8 @@ TEST_F(StagingGuardTest, AcceptsOnlyAStagingDirectoryOfItsOwn) {
   wchar_t short_root[MAX_PATH] = {};
   ASSERT_NE(GetShortPathNameW(root.c_str(), short_root, MAX_PATH), 0u);
   ASSERT_NE(std::wstring(short_root), root) << "no 8.3 name to test with";
+  wchar_t short_stage[MAX_PATH] = {};
+  GetShortPathNameW(Path(L"Staging Area").c_str(), short_stage, MAX_PATH);
   std::wstring upper = root;
   CharUpperW(upper.data());
   const std::wstring volume = dir_.substr(0, 3), drive = dir_.substr(0, 2);  // "C:\", "C:"
@@ -57,6 +59,7 @@ TEST_F(StagingGuardTest, AcceptsOnlyAStagingDirectoryOfItsOwn) {
       {Path(L"Kestrava Application2"), root, true},  // a longer name is another directory
       {root, Path(L"Kestrava Application2"), true},
       {Path(L"not yet there"), root, true},
+      {short_stage, root, true},  // an 8.3 name is no link
       {deep, root, true},  // 30,000 characters
       {stage + L"\\\xD800x\xDC00", root, true},  // unpaired surrogates
       {L"a b\"c", root, true},
@@ -78,6 +81,7 @@ TEST_F(StagingGuardTest, AcceptsOnlyAStagingDirectoryOfItsOwn) {
       {dir_, root, false},
       {L"..\\" + dir_.substr(dir_.find_last_of(L'\\') + 1), root, false},
       {volume, root, false},
+      {volume, L"D:\\elsewhere", false},
       {drive + L"/", stage, false},
       {L"\\\\server\\share", root, false},
       {L"\\\\server\\share\\", root, false},
