@@ -339,6 +339,11 @@ TEST_F(UpdaterTest, ReportsWhatItCannotCopyOrClear) {
   // A staged file another process holds: it cannot be read, and the clean-up leaves it.
   WriteText(staging_ + L"\\held.dll", "held");
   HoldFile(staging_ + L"\\held.dll", 60000);
+  // A staged file that someone is still writing: it is not read before they are done.
+  WriteText(staging_ + L"\\writing.dll", "writing");
+  const HANDLE writer =
+      CreateFileW((staging_ + L"\\writing.dll").c_str(), GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
   // The temporary file's name, taken by a hard link to a file outside that someone holds: it
   // must not be written through.
   WriteText(staging_ + L"\\tmp\\new.txt", "new");
@@ -358,10 +363,12 @@ TEST_F(UpdaterTest, ReportsWhatItCannotCopyOrClear) {
   Expect(Run({L"--pid", GoneProcessId(), L"--install-root", root_, L"--staging-dir", staging_},
              take_name),
          0, {kPartial},
-         {"CopyFile failed: @\\held.dll  err=32", "CopyFile failed: @\\tmp\\new.txt  err=183",
+         {"CopyFile failed: @\\held.dll  err=32", "CopyFile failed: @\\writing.dll  err=32",
+          "CopyFile failed: @\\tmp\\new.txt  err=183",
           "CopyFile failed: @\\in the way  err=?"},
          root_);
   CloseHandle(temporary);
+  CloseHandle(writer);
   StopProcesses();
   EXPECT_EQ(ReadText(Path(L"outside.txt")), "outside");
   EXPECT_EQ(GetFileAttributesW((root_ + L"\\in the way").c_str()), FILE_ATTRIBUTE_DIRECTORY);
