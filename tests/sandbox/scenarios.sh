@@ -106,7 +106,9 @@ race() {  # race RUNS subdirs|parent
 # Manager would; then a second run, which must complete the update and leave nothing behind.
 interrupt() {
   local w=$c/interrupt run k attempt killed new problems extra
-  local args=(--pid 4294967295 --install-root 'C:\interrupt\install' --staging-dir 'C:\interrupt\staging')
+  # Through the demo driver, which answers any notice: no run waits for a user.
+  local update=(wine_in_sandbox 'C:\tools\orvo_demo_driver.exe' 'C:\tools\OrvoUpdater.exe'
+                'C:\tools\kestrava_standin.exe' 'C:\interrupt\install' 'C:\interrupt\staging' 0)
   rm -rf "$w"; mkdir -p "$w/ref"
   head -c $((16 << 20)) /dev/zero | tr '\0' 'O' >"$w/ref/old"
   head -c $((16 << 20)) /dev/zero | tr '\0' 'N' >"$w/ref/new"
@@ -117,7 +119,7 @@ interrupt() {
       mkdir -p "$w/install/bin/64bit" "$w/install/data" "$w/staging/data"
       cp "$c/tools/kestrava_standin.exe" "$w/install/bin/64bit/Kestrava.exe"
       for k in $(seq 20); do cp "$w/ref/old" "$w/install/data/big$k.pak"; cp "$w/ref/new" "$w/staging/data/big$k.pak"; done
-      wine_in_sandbox 'C:\tools\OrvoUpdater.exe' "${args[@]}" >/dev/null 2>&1 &
+      "${update[@]}" >/dev/null 2>&1 &
       killed=no
       for _ in $(seq 1000); do
         compgen -G "$w/install/data/~OrvoUpdater-partial-*" >/dev/null || { sleep 0.01; continue; }
@@ -134,7 +136,7 @@ interrupt() {
       if cmp -s "$w/install/data/big$k.pak" "$w/ref/new"; then new=$((new + 1))
       elif ! cmp -s "$w/install/data/big$k.pak" "$w/ref/old"; then problems+=" big$k.pak torn;"; fi
     done
-    wine_in_sandbox 'C:\tools\OrvoUpdater.exe' "${args[@]}" >/dev/null 2>&1 || problems+=" second run exit code $?;"
+    "${update[@]}" >/dev/null 2>&1 || problems+=" second run exit code $?;"
     for k in $(seq 20); do cmp -s "$w/install/data/big$k.pak" "$w/ref/new" || problems+=" big$k.pak not new after the second run;"; done
     extra=$(cd "$w/install" && find . -type f | grep -v -E '^\./(data/big[0-9]+\.pak|bin/64bit/(Kestrava\.exe|restart-record\.txt))$')
     [ -z "$extra" ] || problems+=" left behind: $extra;"

@@ -301,6 +301,8 @@ TEST_F(UpdaterTest, RefusesUnusableOptionsAndTouchesNothing) {
   };
   const Lines root_before = Snapshot(root_), staging_before = Snapshot(staging_);
   const Lines links_before = l.empty() ? Lines{} : Snapshot(l);
+  wchar_t saved_directory[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, saved_directory);
   SetCurrentDirectoryW((root_ + L"\\bin\\64bit").c_str());
   for (const auto& c : cases) {
     std::string described;
@@ -310,7 +312,7 @@ TEST_F(UpdaterTest, RefusesUnusableOptionsAndTouchesNothing) {
     Expect(Run(c.arguments), 1, {kUsage}, c.logged, l);
     EXPECT_TRUE(StillRunning(0)) << "the application was waited for";
   }
-  SetCurrentDirectoryW(dir_.c_str());
+  SetCurrentDirectoryW(saved_directory);
   EXPECT_EQ(Snapshot(root_), root_before);
   EXPECT_EQ(Snapshot(staging_), staging_before);
   if (!l.empty()) EXPECT_EQ(Snapshot(l), links_before);
