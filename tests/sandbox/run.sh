@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Runs the tests that could make an updater that goes wrong delete or overwrite the wrong tree: a
 # racing user who swaps staging directories, or their parent, for links; updates killed halfway;
-# staging directories that name a whole volume. They run as the user
-# "orvosandbox", which owns nothing but its home (the sandbox), in a Wine prefix of its own whose
-# only drive, C:, leads into that sandbox (the usual Z: drive onto the host's / is removed). A
-# canary directory beside the prefix, out of every drive's reach, must come through unchanged.
-# The sandbox is made anew on every run.
+# staging directories that name a whole volume. They run as the user "orvosandbox", which owns
+# nothing but its home (the sandbox), in a Wine prefix of its own whose only drive, C:, leads into
+# that sandbox (the usual Z: drive onto the host's / is removed). A canary directory beside the
+# prefix, out of every drive's reach, must come through unchanged. The sandbox is made anew on
+# every run.
 #
 #   tests/sandbox/run.sh BIN_DIR RACE_RUNS INTERRUPT_RUNS      (as root)
 set -euo pipefail
