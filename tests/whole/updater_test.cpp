@@ -358,7 +358,8 @@ TEST_F(UpdaterTest, ReportsWhatItCannotCopyOrClear) {
     temporary = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, 0, nullptr);
   };
-  // A read-only directory where a file is staged: both attempts fail, and the bit goes.
+  // A read-only directory where a file is staged: both attempts fail, and the bit goes (on
+  // Windows; Wine keeps no read-only bit on a directory).
   WriteText(staging_ + L"\\in the way", "file");
   CreateDirectoryW((root_ + L"\\in the way").c_str(), nullptr);
   SetFileAttributesW((root_ + L"\\in the way").c_str(), FILE_ATTRIBUTE_READONLY);
