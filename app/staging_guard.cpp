@@ -180,6 +180,11 @@ bool OpenUpdateDirectories(UpdateOptions& options, UpdateDirectories& directorie
   // The install root is the caller's to choose, link or not.
   opened.install_root = fsops::OpenDirectoryPath(root, fsops::Purpose::kWriteDirectory);
   opened.staging = fsops::OpenDirectoryPath(staging, fsops::Purpose::kRemoveDirectory);
+  if (opened.staging.error == ERROR_SHARING_VIOLATION) {
+    // Someone holds it without letting it be deleted (the application, still running, say): it
+    // is read and emptied all the same, and then stays.
+    opened.staging = fsops::OpenDirectoryPath(staging, fsops::Purpose::kListDirectory);
+  }
   const std::wstring long_root = LongPath(root);
   const std::wstring final_root =
       opened.install_root ? FinalPath(opened.install_root.handle.get(), VOLUME_NAME_DOS) : long_root;

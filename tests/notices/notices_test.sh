@@ -31,11 +31,8 @@ for name in usage timeout partial restart; do
   else
     echo "ok: notice-$name.png, ${width}x${height}, $colours colours, $(stat -c %s "$png") bytes"
   fi
-  if cmp -s "$png" "$here/docs/notice-$name.png"; then
-    echo "    the same as docs/notice-$name.png"
-  else
+  cmp -s "$png" "$here/docs/notice-$name.png" && echo "    the same as docs/notice-$name.png" ||
     echo "    differs from docs/notice-$name.png: run scripts/notices.sh to bring the README's up to date"
-  fi
 done
 echo "notices check: $failures failed, $(($(date +%s) - started)) s"
 [ $failures = 0 ]

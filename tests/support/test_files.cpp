@@ -24,9 +24,7 @@ std::string ReadText(const std::wstring& path) {
   return content;
 }
 
-bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool WaitForFile(const std::wstring& path) {
   for (int i = 0; i < 1200 && !Exists(path); ++i) Sleep(50);

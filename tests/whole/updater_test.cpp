@@ -236,9 +236,14 @@ TEST_F(UpdaterTest, WaitsOnlyWhileTheApplicationRuns) {
   // The application holds a file that the update replaces: a copy that did not wait would fail.
   HoldFile(root_ + L"\\bin\\64bit\\data.pak", 3000);
   const std::wstring pid = std::to_wstring(GetProcessId(processes_.back()));
+  // Someone holds the staging directory without letting it be deleted: it is emptied, and stays.
+  const HANDLE held = CreateFileW(staging_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   Expect(Run({L"--pid", pid, L"--install-root", root_, L"--staging-dir", staging_}), 0, {}, {});
   EXPECT_EQ(ReadText(root_ + L"\\bin\\64bit\\data.pak"), "data 2");
   Record(root_ + L"\\bin\\64bit");
+  CloseHandle(held);
+  EXPECT_TRUE(RemoveDirectoryW(staging_.c_str())) << "not left, or not emptied";
   // No such process (4294967295 is taken as 2147483647), and nothing staged: a restart all the same.
   DeleteFileW((root_ + L"\\bin\\64bit\\restart-record.txt").c_str());
   Expect(Run({L"--pid", L"4294967295", L"--install-root", root_, L"--staging-dir", staging_}), 0,
