@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "diag/log.h"
@@ -147,6 +148,62 @@ bool IsReachedDirectly(HANDLE handle, const std::wstring& expected) {
   return !on_drive || EqualNoCase(FinalPath(handle, VOLUME_NAME_NONE), expected.substr(2));
 }
 
+fsops::Opened Failed(DWORD error) {
+  fsops::Opened opened;
+  opened.error = error;
+  return opened;
+}
+
+// The root of a resolved path's volume as written: "C:\" or "\\server\share".
+std::wstring VolumeOf(const std::wstring& path) {
+  if (path[1] == L':') return path.substr(0, 3);
+  const size_t share = path.find(L'\\', 2);
+  return share == std::wstring::npos ? path : path.substr(0, path.find(L'\\', share + 1));
+}
+
+// Opens the directory `path` one component at a time below the open directory `start`, which
+// lies at `start_path`: each component relative to its parent, and used only when it is the very
+// entry that the parent's listing shows, which a link never is. Wine opens even a relative name
+// by its path, so what holds there too is the identity check against the listing, which Wine
+// reads from the open directory. ERROR_STOPPED_ON_SYMLINK: a link on the way. The last
+// component is opened to be emptied and deleted; when someone holds it without letting it be
+// deleted (the application, still running, say), to be emptied only.
+fsops::Opened OpenComponents(HANDLE start, const std::wstring& start_path,
+                             const std::wstring& path) {
+  fsops::Opened current = Failed(ERROR_INVALID_NAME);
+  HANDLE directory = start;
+  for (size_t at = start_path.size(); at < path.size();) {
+    if (path[at] == L'\\') ++at;
+    const size_t end = std::min(path.find(L'\\', at), path.size());
+    const std::wstring name = path.substr(at, end - at);
+    const bool last = end == path.size();
+    at = end;
+    fsops::Listing listing;
+    listing.directory = directory;
+    fsops::DirEntry entry;
+    bool found = false;
+    while (!found && fsops::NextEntry(listing, entry)) found = EqualNoCase(entry.name, name);
+    if (!found) {
+      if (listing.error != ERROR_SUCCESS) return Failed(listing.error);
+      return Failed(last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    }
+    if (!entry.is_directory()) return Failed(ERROR_DIRECTORY);
+    using fsops::Purpose;
+    const Purpose purpose = last ? Purpose::kRemoveDirectory : Purpose::kListDirectory;
+    fsops::Opened child = fsops::OpenChild(directory, entry.name, purpose);
+    if (last && child.error == ERROR_SHARING_VIOLATION) {
+      child = fsops::OpenChild(directory, entry.name, Purpose::kListDirectory);
+    }
+    if (!child) return child;
+    if (!fsops::IsListedEntry(listing, entry, child.handle.get())) {
+      return Failed(ERROR_STOPPED_ON_SYMLINK);
+    }
+    current = std::move(child);
+    directory = current.handle.get();
+  }
+  return current;
+}
+
 }  // namespace
 
 std::wstring ResolveDirectoryPath(const std::wstring& path) {
@@ -179,27 +236,27 @@ bool OpenUpdateDirectories(UpdateOptions& options, UpdateDirectories& directorie
   UpdateDirectories opened;
   // The install root is the caller's to choose, link or not.
   opened.install_root = fsops::OpenDirectoryPath(root, fsops::Purpose::kWriteDirectory);
-  opened.staging = fsops::OpenDirectoryPath(staging, fsops::Purpose::kRemoveDirectory);
-  if (opened.staging.error == ERROR_SHARING_VIOLATION) {
-    // Someone holds it without letting it be deleted (the application, still running, say): it
-    // is read and emptied all the same, and then stays.
-    opened.staging = fsops::OpenDirectoryPath(staging, fsops::Purpose::kListDirectory);
-  }
-  const std::wstring long_root = LongPath(root);
+  const std::wstring long_root = LongPath(root), long_staging = LongPath(staging);
   const std::wstring final_root =
       opened.install_root ? FinalPath(opened.install_root.handle.get(), VOLUME_NAME_DOS) : long_root;
-  std::wstring final_staging = LongPath(staging);
-  if (opened.staging) {
-    // Where the staging directory lies when no link leads there, but the install root's own.
-    if (IsBelow(final_staging, long_root)) {
-      final_staging = final_root + final_staging.substr(long_root.size());
-    }
-    // Decided on the handle, not on the path: whatever is swapped on the way before or after
-    // the open, this is the directory the copy and the clean-up work in.
-    if (!IsReachedDirectly(opened.staging.handle.get(), final_staging)) {
-      diag::LogLine(L"staging directory reached through a link: " + staging);
-      return false;
-    }
+  // The staging directory is reached from the install root when it lies inside it, through the
+  // install root's own link if it has one; otherwise from the root of its volume, which must be
+  // what the drive letter or share names.
+  std::wstring final_staging = long_staging;
+  bool link = false;
+  if (opened.install_root && IsBelow(long_staging, long_root)) {
+    final_staging = final_root + long_staging.substr(long_root.size());
+    opened.staging = OpenComponents(opened.install_root.handle.get(), long_root, long_staging);
+  } else {
+    const std::wstring volume = VolumeOf(long_staging);
+    const fsops::Opened start = fsops::OpenDirectoryPath(volume, fsops::Purpose::kListDirectory);
+    link = start && !IsReachedDirectly(start.handle.get(), volume);
+    opened.staging =
+        start ? OpenComponents(start.handle.get(), volume, long_staging) : Failed(start.error);
+  }
+  if (link || opened.staging.error == ERROR_STOPPED_ON_SYMLINK) {
+    diag::LogLine(L"staging directory reached through a link: " + staging);
+    return false;
   }
   if (final_root.empty() || IsVolumeRoot(final_staging) || IsShareRoot(final_staging) ||
       EqualNoCase(final_staging, final_root) || IsBelow(final_root, final_staging)) {
