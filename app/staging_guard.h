@@ -25,8 +25,10 @@ struct UpdateDirectories {
 };
 
 // Resolves both options (ResolveDirectoryPath), opens both directories and decides on the opened
-// handles, by the paths the system reports for them (letter case, short names and links
-// resolved). Refused, with no handle kept and `options` unchanged:
+// handles: the install root by its path, link or not; the staging directory one component at a
+// time from the install root when it lies inside it, otherwise from its volume's root, each
+// component checked to be the entry its parent lists. Refused, with no handle kept and `options`
+// unchanged:
 // - a path that ResolveDirectoryPath refuses;
 // - a staging directory reached through a link at any component (junction, symbolic link, mount
 //   point, a drive letter that leads elsewhere), itself included, logged as "staging directory
