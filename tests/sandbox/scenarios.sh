@@ -38,10 +38,12 @@ canary_before=$(canary_state)
 # --- A racing user swaps names for links to canary directories outside both trees, for the whole
 # run: each of eight staging subdirectories, or the staging directory's parent. Whatever the racer
 # does, no canary may change and none of their content may reach the install root. Swapping
-# subdirectories, the update must be done all the same (exit code 0, restart). Swapping the
-# parent, it may be refused (exit code 1, nothing touched) when the parent was a link as the
-# staging directory was opened; and as Wine reopens a directory's entries by its path, a swap after
-# that makes them fail the identity check: refused (681), never followed.
+# subdirectories, the update must be done all the same (exit code 0, restart). The parent is
+# swapped from a second on, while Kestrava still runs: mostly after the updater has opened the
+# staging directory, which is what must hold to the end. It may be refused (exit code 1, nothing
+# touched) when the parent was a link as the staging directory was opened; and as Wine reopens a
+# directory's entries by its path, a swap after that makes them fail the identity check: refused
+# (681), never followed.
 #
 # The canary files have names of their own. Wine's server deletes a file at the close of its last
 # handle by path, after checking with stat() that the path still leads to the same file; a racer
@@ -50,13 +52,13 @@ canary_before=$(canary_state)
 # delete acts on the object the handle names); everything this program decides is still tested:
 # a walk, a copy or a delete that went through a swapped link would reach these files too.
 race() {  # race RUNS subdirs|parent
-  local w=$c/race run i j staging pairs swapped code problems canary
+  local w=$c/race run i j staging pairs swapped delay running code problems canary
   for run in $(seq "$1"); do
     rm -rf "$w"; mkdir -p "$w/install/bin/64bit" "$w/ref"
     cp "$c/tools/kestrava_standin.exe" "$w/install/bin/64bit/Kestrava.exe"
-    staging=$w/staging pairs=() swapped='C:\race\staging'
+    staging=$w/staging pairs=() swapped='C:\race\staging' delay=0 running=0
     if [ "$2" = parent ]; then
-      staging=$w/via/stg pairs=("$w/via" "$w/via.link") swapped='C:\race\via\stg'
+      staging=$w/via/stg pairs=("$w/via" "$w/via.link") swapped='C:\race\via\stg' delay=1 running=1500
       mkdir -p "$w/canaryP/stg"
       for j in 0 1 2; do echo "CANARY parent $j" >"$w/canaryP/stg/p$j.txt"; done
       ln -s "$w/canaryP" "$w/via.link"
@@ -74,16 +76,16 @@ race() {  # race RUNS subdirs|parent
       [ "$2" = parent ] || pairs+=("$staging/plugin$i" "$staging/plugin$i.link")
     done
     cp -a "$w"/canary* "$w/ref/"
-    "$host/swapper" "${pairs[@]}" >"$w/swapper.log" &
+    (sleep $delay; exec "$host/swapper" "${pairs[@]}") >"$w/swapper.log" &
     wine_in_sandbox 'C:\tools\orvo_demo_driver.exe' 'C:\tools\OrvoUpdater.exe' \
-      'C:\tools\kestrava_standin.exe' 'C:\race\install' "$swapped" 0 >"$w/run.log" 2>&1
+      'C:\tools\kestrava_standin.exe' 'C:\race\install' "$swapped" $running >"$w/run.log" 2>&1
     code=$?
     kill -TERM $!; wait $!
     problems=""
     for canary in "$w"/ref/*; do
       diff -r "$canary" "$w/${canary##*/}" >/dev/null || problems+=" ${canary##*/} changed;"
     done
-    grep -rlq CANARY "$w/install" && problems+=" canary content in the install root;"
+    grep -rlq CANARY "$w/install" 2>/dev/null && problems+=" canary content in the install root;"
     if [ $code = 1 ] && [ "$2" = parent ]; then
       [ ! -e "$w/install/bin/64bit/version.txt" ] || problems+=" refused, but updated;"
     elif [ $code = 0 ]; then
