@@ -148,12 +148,6 @@ bool IsReachedDirectly(HANDLE handle, const std::wstring& expected) {
   return !on_drive || EqualNoCase(FinalPath(handle, VOLUME_NAME_NONE), expected.substr(2));
 }
 
-fsops::Opened Failed(DWORD error) {
-  fsops::Opened opened;
-  opened.error = error;
-  return opened;
-}
-
 // The root of a resolved path's volume as written: "C:\" or "\\server\share".
 std::wstring VolumeOf(const std::wstring& path) {
   if (path[1] == L':') return path.substr(0, 3);
@@ -170,7 +164,7 @@ std::wstring VolumeOf(const std::wstring& path) {
 // deleted (the application, still running, say), to be emptied only.
 fsops::Opened OpenComponents(HANDLE start, const std::wstring& start_path,
                              const std::wstring& path) {
-  fsops::Opened current = Failed(ERROR_INVALID_NAME);
+  fsops::Opened current = fsops::Failed(ERROR_INVALID_NAME);
   HANDLE directory = start;
   for (size_t at = start_path.size(); at < path.size();) {
     if (path[at] == L'\\') ++at;
@@ -184,10 +178,10 @@ fsops::Opened OpenComponents(HANDLE start, const std::wstring& start_path,
     bool found = false;
     while (!found && fsops::NextEntry(listing, entry)) found = EqualNoCase(entry.name, name);
     if (!found) {
-      if (listing.error != ERROR_SUCCESS) return Failed(listing.error);
-      return Failed(last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+      if (listing.error != ERROR_SUCCESS) return fsops::Failed(listing.error);
+      return fsops::Failed(last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     }
-    if (!entry.is_directory()) return Failed(ERROR_DIRECTORY);
+    if (!entry.is_directory()) return fsops::Failed(ERROR_DIRECTORY);
     using fsops::Purpose;
     const Purpose purpose = last ? Purpose::kRemoveDirectory : Purpose::kListDirectory;
     fsops::Opened child = fsops::OpenChild(directory, entry.name, purpose);
@@ -196,7 +190,7 @@ fsops::Opened OpenComponents(HANDLE start, const std::wstring& start_path,
     }
     if (!child) return child;
     if (!fsops::IsListedEntry(listing, entry, child.handle.get())) {
-      return Failed(ERROR_STOPPED_ON_SYMLINK);
+      return fsops::Failed(ERROR_STOPPED_ON_SYMLINK);
     }
     current = std::move(child);
     directory = current.handle.get();
@@ -251,8 +245,8 @@ bool OpenUpdateDirectories(UpdateOptions& options, UpdateDirectories& directorie
     const std::wstring volume = VolumeOf(long_staging);
     const fsops::Opened start = fsops::OpenDirectoryPath(volume, fsops::Purpose::kListDirectory);
     link = start && !IsReachedDirectly(start.handle.get(), volume);
-    opened.staging =
-        start ? OpenComponents(start.handle.get(), volume, long_staging) : Failed(start.error);
+    opened.staging = start ? OpenComponents(start.handle.get(), volume, long_staging)
+                           : fsops::Failed(start.error);
   }
   if (link || opened.staging.error == ERROR_STOPPED_ON_SYMLINK) {
     diag::LogLine(L"staging directory reached through a link: " + staging);

@@ -77,12 +77,6 @@ Request RequestFor(Purpose purpose) {
   return {0, 0, 0};
 }
 
-Opened Failed(DWORD error) {
-  Opened opened;
-  opened.error = error;
-  return opened;
-}
-
 // One NtCreateFile relative to `parent`. The name is a single component taken from a listing or
 // made by us, so the only link it could meet is the entry itself, which kFileOpenReparsePoint
 // keeps the system from following.
@@ -174,6 +168,12 @@ bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
 }
 
 }  // namespace
+
+Opened Failed(DWORD error) {
+  Opened opened;
+  opened.error = error;
+  return opened;
+}
 
 Opened OpenDirectoryPath(const std::wstring& path, Purpose purpose) {
   const Request request = RequestFor(purpose);

@@ -36,6 +36,9 @@ struct Opened {
   explicit operator bool() const { return handle != nullptr; }
 };
 
+// No handle, for the reason `error`.
+Opened Failed(DWORD error);
+
 // What an open is for; each asks for the access that job needs and no more.
 enum class Purpose {
   kListDirectory,    // walk a directory: list it and open its children
