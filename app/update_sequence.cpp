@@ -4,7 +4,7 @@
 #include <shellapi.h>
 
 #include "app/command_line.h"
-#include "app/staging_guard.h"
+#include "app/update_directories.h"
 #include "diag/notice.h"
 #include "fsops/clear_staging.h"
 #include "fsops/copy_tree.h"
@@ -28,12 +28,16 @@ int RunUpdate() {
   int count = 0;
   wchar_t** const arguments = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!arguments) return kExitBadArguments;
-  UpdateOptions options = Parse(count, arguments);
+  const UpdateOptions options = Parse(count, arguments);
   LocalFree(arguments);
+  if (!IsComplete(options)) {
+    diag::ShowNotice(diag::Notice::kUsage);
+    return kExitBadArguments;
+  }
   // From here on the two directories are the handles opened here, and their paths the resolved
   // ones, for every step.
-  UpdateDirectories directories;
-  if (!IsComplete(options) || !OpenUpdateDirectories(options, directories)) {
+  UpdateDirectories directories = OpenUpdateDirectories(options.install_root, options.staging_dir);
+  if (directories.refusal != Refusal::kNone) {
     diag::ShowNotice(diag::Notice::kUsage);
     return kExitBadArguments;
   }
@@ -44,14 +48,15 @@ int RunUpdate() {
   }
   Sleep(kSettleDelayMs);
 
-  if (!fsops::CopyTree(directories.staging, options.staging_dir, directories.install_root,
-                       options.install_root)) {
+  if (!fsops::CopyTree(directories.staging, directories.install_root)) {
     diag::ShowNotice(diag::Notice::kPartialCopy);
   }
-  fsops::ClearStagingDirectory(directories.staging.handle.get());
+  fsops::ClearStagingDirectory(directories.staging.opened.handle.get());
+  // The subdirectory is joined as it was given: "bin/64bit" keeps its slash.
+  const std::wstring exe_directory = directories.install_root.path + L'\\' + options.exe_subdir;
   directories = UpdateDirectories();  // the application finds no handle of ours on its folders
 
-  if (!launch::RestartApplication(options)) {
+  if (!launch::RestartApplication(exe_directory, options.restart_exe)) {
     diag::ShowNotice(diag::Notice::kRestartFailed);
     return kExitRestartFailed;
   }

@@ -14,17 +14,17 @@ std::wstring FormatErrorCode(std::uint32_t code) {
   return std::to_wstring(static_cast<unsigned long long>(code));
 }
 
-std::wstring FailureText(std::wstring_view operation, const std::wstring& path, std::uint32_t code) {
-  std::wstring text(operation);
-  text += L" failed: ";
+std::wstring FailureText(std::wstring_view what, const std::wstring& path, std::uint32_t code) {
+  std::wstring text(what);
+  text += L": ";
   text += path;
   text += L"  err=";
   text += FormatErrorCode(code);
   return text;
 }
 
-void LogFailure(std::wstring_view operation, const std::wstring& path, std::uint32_t code) {
-  LogLine(FailureText(operation, path, code));
+void LogFailure(std::wstring_view what, const std::wstring& path, std::uint32_t code) {
+  LogLine(FailureText(what, path, code));
 }
 
 }  // namespace orvo::diag

@@ -10,8 +10,7 @@ namespace {
 // Deletes what lies inside `directory`, deepest first. What cannot be deleted stays, and so then
 // do the directories above it.
 void ClearContents(HANDLE directory, int depth) {
-  Listing listing;
-  listing.directory = directory;
+  Listing listing(directory);
   DirEntry entry;
   while (NextEntry(listing, entry)) {
     const bool is_directory = entry.is_directory() && !entry.is_link();

@@ -11,8 +11,9 @@ namespace orvo::fsops {
 // Every entry is opened relative to its parent's handle and deleted through that handle, and only
 // when it is the very entry the listing showed: a directory swapped for a link while we work is
 // never entered. Links are removed as links where the system opens a link as a link (Windows), and
-// left in place otherwise, with the directories that hold them. Directories more than kMaxTreeDepth
-// levels down are left too. Every failure is silent.
+// left in place otherwise, with the directories that hold them. A directory that someone holds
+// without letting it be deleted is emptied all the same, and stays. Directories more than
+// kMaxTreeDepth levels down are left too. Every failure is silent.
 //
 // `staging` is the staging directory, opened by the caller for kRemoveDirectory; null: nothing to
 // do.

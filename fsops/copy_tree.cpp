@@ -8,6 +8,7 @@
 
 #include "diag/log.h"
 #include "fsops/dir_handles.h"
+#include "fsops/paths.h"
 
 namespace orvo::fsops {
 namespace {
@@ -30,10 +31,6 @@ struct CopyRun {
       kPartialPrefix + std::to_wstring(GetCurrentProcessId()) + kPartialSuffix;
 };
 
-std::wstring Join(const std::wstring& directory, const std::wstring& name) {
-  return directory + L'\\' + name;
-}
-
 bool IsPartialName(const std::wstring& name) {
   const size_t prefix = std::size(kPartialPrefix) - 1, suffix = std::size(kPartialSuffix) - 1;
   return name.size() > prefix + suffix && name.compare(0, prefix, kPartialPrefix) == 0 &&
@@ -42,8 +39,7 @@ bool IsPartialName(const std::wstring& name) {
 
 // Removes the temporary files that an interrupted run left in `directory`, and nothing else.
 void RemoveLeftovers(HANDLE directory) {
-  Listing listing;
-  listing.directory = directory;
+  Listing listing(directory);
   DirEntry entry;
   while (NextEntry(listing, entry)) {
     if (entry.is_directory() || entry.is_link() || !IsPartialName(entry.name)) continue;
@@ -51,20 +47,6 @@ void RemoveLeftovers(HANDLE directory) {
     if (leftover && IsListedEntry(listing, entry, leftover.handle.get())) {
       DeleteByHandle(leftover.handle.get());
     }
-  }
-}
-
-DWORD CopyData(HANDLE source, HANDLE target, std::vector<char>& buffer) {
-  const DWORD size = static_cast<DWORD>(buffer.size());
-  for (;;) {
-    DWORD read = 0;
-    if (!ReadFile(source, buffer.data(), size, &read, nullptr)) return GetLastError();
-    if (read == 0) return ERROR_SUCCESS;
-    DWORD written = 0;
-    if (!WriteFile(target, buffer.data(), read, &written, nullptr)) return GetLastError();
-    if (written != read) return ERROR_WRITE_FAULT;
-    // A synchronous read of a disk file comes back short only at its end: spare the extra call.
-    if (read < size) return ERROR_SUCCESS;
   }
 }
 
@@ -94,7 +76,7 @@ DWORD RenameAgain(HANDLE file, HANDLE directory, const std::wstring& name) {
 
 // Writes the data of `source` to a new temporary file in `directory` and renames it over `name`.
 // Returns the system's code for the step that failed, ERROR_SUCCESS when the file was replaced.
-DWORD ReplaceFile(HANDLE source, const FILE_BASIC_INFO& info, HANDLE directory,
+DWORD InstallFile(HANDLE source, const FILE_BASIC_INFO& info, HANDLE directory,
                   const std::wstring& name, CopyRun& run) {
   const Opened temporary = CreateNewFile(directory, run.partial_name);
   if (!temporary) return temporary.error;
@@ -126,11 +108,11 @@ bool CopyOneFile(const Listing& source_listing, const DirEntry& entry, HANDLE de
     } else if (!IsListedEntry(source_listing, entry, source.handle.get(), &info)) {
       error = ERROR_STOPPED_ON_SYMLINK;  // not the file that was listed: taken for a link
     } else {
-      error = ReplaceFile(source.handle.get(), info, destination, entry.name, run);
+      error = InstallFile(source.handle.get(), info, destination, entry.name, run);
     }
   }
   if (error == ERROR_SUCCESS) return true;
-  diag::LogFailure(L"CopyFile", destination_path, error);
+  diag::LogFailure(L"CopyFile failed", destination_path, error);
   return false;
 }
 
@@ -142,14 +124,13 @@ bool CopyDirectory(HANDLE source, const std::wstring& source_path, HANDLE destin
                    CopyRun& run) {
   if (destination) RemoveLeftovers(destination);
   bool result = true;
-  Listing listing;
-  listing.directory = source;
+  Listing listing(source);
   DirEntry entry;
   while (NextEntry(listing, entry)) {
     const std::wstring target_path = Join(destination_path, entry.name);
     if (!entry.is_directory() || entry.is_link()) {
       if (entry.is_link()) {
-        diag::LogFailure(L"CopyFile", target_path, ERROR_STOPPED_ON_SYMLINK);
+        diag::LogFailure(L"CopyFile failed", target_path, ERROR_STOPPED_ON_SYMLINK);
         result = false;
       } else if (!CopyOneFile(listing, entry, destination, destination_error, target_path, run)) {
         result = false;
@@ -158,13 +139,13 @@ bool CopyDirectory(HANDLE source, const std::wstring& source_path, HANDLE destin
     }
     const std::wstring child_path = Join(source_path, entry.name);
     if (depth == kMaxTreeDepth) {
-      diag::LogFailure(L"FindFirstFile", child_path, ERROR_FILENAME_EXCED_RANGE);
+      diag::LogFailure(L"FindFirstFile failed", child_path, ERROR_FILENAME_EXCED_RANGE);
       result = false;
       continue;
     }
     const Opened child = OpenChild(source, entry.name, Purpose::kListDirectory);
     if (child && !IsListedEntry(listing, entry, child.handle.get())) {
-      diag::LogFailure(L"CopyFile", target_path, ERROR_STOPPED_ON_SYMLINK);
+      diag::LogFailure(L"CopyFile failed", target_path, ERROR_STOPPED_ON_SYMLINK);
       result = false;
       continue;
     }
@@ -175,14 +156,14 @@ bool CopyDirectory(HANDLE source, const std::wstring& source_path, HANDLE destin
       // Windows opens a directory link as the link, and its handle shows it; Wine opens the
       // target, but reports a host link's name as a reparse point.
       if (target && (IsLinkHandle(target.handle.get()) || IsLinkPath(target_path))) {
-        diag::LogFailure(L"CopyFile", target_path, ERROR_STOPPED_ON_SYMLINK);
+        diag::LogFailure(L"CopyFile failed", target_path, ERROR_STOPPED_ON_SYMLINK);
         result = false;
         continue;
       }
     }
     if (!child) {
       // Files below a directory that cannot be read would be lost with the staging tree: say so.
-      diag::LogFailure(L"FindFirstFile", child_path, child.error);
+      diag::LogFailure(L"FindFirstFile failed", child_path, child.error);
       result = false;
     } else if (!CopyDirectory(child.handle.get(), child_path, target.handle.get(), target.error,
                               target_path, depth + 1, run)) {
@@ -190,7 +171,7 @@ bool CopyDirectory(HANDLE source, const std::wstring& source_path, HANDLE destin
     }
   }
   if (listing.error != ERROR_SUCCESS) {
-    diag::LogFailure(L"FindFirstFile", source_path, listing.error);
+    diag::LogFailure(L"FindFirstFile failed", source_path, listing.error);
     result = false;
   }
   return result;
@@ -198,18 +179,18 @@ bool CopyDirectory(HANDLE source, const std::wstring& source_path, HANDLE destin
 
 }  // namespace
 
-bool CopyTree(const Opened& source, const std::wstring& source_root, const Opened& destination,
-              const std::wstring& destination_root) {
-  if (!source) {
-    if (source.error == ERROR_FILE_NOT_FOUND || source.error == ERROR_PATH_NOT_FOUND) {
+bool CopyTree(const Directory& source, const Directory& destination) {
+  if (!source.opened) {
+    const DWORD error = source.opened.error;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
       return true;  // No staging tree at all: nothing to copy.
     }
-    diag::LogFailure(L"FindFirstFile", source_root, source.error);
+    diag::LogFailure(L"FindFirstFile failed", source.path, error);
     return false;
   }
   CopyRun run;
-  return CopyDirectory(source.handle.get(), source_root, destination.handle.get(),
-                       destination.error, destination_root, 0, run);
+  return CopyDirectory(source.opened.handle.get(), source.path, destination.opened.handle.get(),
+                       destination.opened.error, destination.path, 0, run);
 }
 
 }  // namespace orvo::fsops

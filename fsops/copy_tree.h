@@ -27,7 +27,6 @@ namespace orvo::fsops {
 // `source` and `destination` are the two roots, opened by the caller; their paths serve the log
 // lines only. Returns true when everything was copied, also when the source root does not exist
 // (nothing to do); false when anything was skipped or failed. The walk always goes on to the end.
-bool CopyTree(const Opened& source, const std::wstring& source_root, const Opened& destination,
-              const std::wstring& destination_root);
+bool CopyTree(const Directory& source, const Directory& destination);
 
 }  // namespace orvo::fsops

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "fsops/paths.h"
+
 namespace orvo::fsops {
 namespace {
 
@@ -103,14 +105,19 @@ Opened CreateRelative(HANDLE parent, const std::wstring& name, ACCESS_MASK acces
   return opened;
 }
 
-Opened OpenRelative(HANDLE parent, const std::wstring& name, const Request& request) {
-  Opened opened = CreateRelative(parent, name, request.access, request.share, kFileOpen,
-                                 request.options);
+// Opens for `purpose` through `open(access)`, which opens with the access given.
+template <typename Open>
+Opened OpenFor(Purpose purpose, Open open) {
+  const ACCESS_MASK access = RequestFor(purpose).access;
+  Opened opened = open(access);
   // Wine refuses write-attribute access to a file whose read-only bit is set (Windows grants it
   // and refuses only the write itself); the attributes can still be set through the handle there.
-  if (!opened && opened.error == ERROR_ACCESS_DENIED && (request.access & FILE_WRITE_ATTRIBUTES)) {
-    opened = CreateRelative(parent, name, request.access & ~FILE_WRITE_ATTRIBUTES, request.share,
-                            kFileOpen, request.options);
+  if (!opened && opened.error == ERROR_ACCESS_DENIED && (access & FILE_WRITE_ATTRIBUTES)) {
+    opened = open(access & ~FILE_WRITE_ATTRIBUTES);
+  }
+  // A directory that someone holds without sharing deletion can still be listed and emptied.
+  if (!opened && opened.error == ERROR_SHARING_VIOLATION && purpose == Purpose::kRemoveDirectory) {
+    opened = open(RequestFor(Purpose::kListDirectory).access);
   }
   return opened;
 }
@@ -139,32 +146,25 @@ static_assert(offsetof(AllInformation, index) == 64 && offsetof(AllInformation, 
 
 // The handle's FILE_ALL_INFORMATION, in `buffer`, grown for a long path; null on failure.
 const AllInformation* QueryAll(HANDLE handle, std::vector<unsigned char>& buffer) {
-  for (;;) {
+  buffer.resize(sizeof(AllInformation) + 2048);
+  const bool filled = FillGrowing(buffer, [&](unsigned char* data, size_t size) -> size_t {
     IO_STATUS_BLOCK io = {};
     const NTSTATUS status =
-        NtQueryInformationFile(handle, &io, buffer.data(), static_cast<ULONG>(buffer.size()),
+        NtQueryInformationFile(handle, &io, data, static_cast<ULONG>(size),
                                static_cast<FILE_INFORMATION_CLASS>(kFileAllInformation));
-    const auto* info = reinterpret_cast<const AllInformation*>(buffer.data());
-    if (NT_SUCCESS(status) && offsetof(AllInformation, name) + info->name_length <= buffer.size()) {
-      return info;
-    }
-    if (status != static_cast<NTSTATUS>(0x80000005L) || buffer.size() > 0x20000) {  // overflow
-      return nullptr;
-    }
-    buffer.resize(buffer.size() * 2);
-  }
+    if (NT_SUCCESS(status)) return size;  // the name's length tells how much is used
+    return status == static_cast<NTSTATUS>(0x80000005L) ? size * 2 : 0;  // buffer overflow
+  });
+  const auto* info = reinterpret_cast<const AllInformation*>(buffer.data());
+  if (!filled || offsetof(AllInformation, name) + info->name_length > buffer.size()) return nullptr;
+  return info;
 }
 
 // The path of the object behind `handle` below its volume root ("\\dir\\file"); empty on failure.
 std::wstring HandlePath(HANDLE handle) {
-  std::vector<unsigned char> buffer(sizeof(AllInformation) + 2048);
+  std::vector<unsigned char> buffer;
   const AllInformation* info = QueryAll(handle, buffer);
   return info ? std::wstring(info->name, info->name_length / sizeof(wchar_t)) : std::wstring();
-}
-
-bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace
@@ -177,25 +177,26 @@ Opened Failed(DWORD error) {
 
 Opened OpenDirectoryPath(const std::wstring& path, Purpose purpose) {
   const Request request = RequestFor(purpose);
-  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
-  HANDLE handle = CreateFileW(path.c_str(), request.access | SYNCHRONIZE, request.share, nullptr,
-                              OPEN_EXISTING, flags, nullptr);
-  if (handle == INVALID_HANDLE_VALUE && (request.access & FILE_WRITE_ATTRIBUTES)) {
-    handle = CreateFileW(path.c_str(), (request.access & ~FILE_WRITE_ATTRIBUTES) | SYNCHRONIZE,
-                         request.share, nullptr, OPEN_EXISTING, flags, nullptr);
-  }
-  if (handle == INVALID_HANDLE_VALUE) return Failed(GetLastError());
-  Opened opened;
-  opened.handle.reset(handle);
+  Opened opened = OpenFor(purpose, [&](ACCESS_MASK access) {
+    const HANDLE handle = CreateFileW(path.c_str(), access | SYNCHRONIZE, request.share, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return Failed(GetLastError());
+    Opened result;
+    result.handle.reset(handle);
+    return result;
+  });
   FILE_ATTRIBUTE_TAG_INFO tag = {};
-  if (!QueryTag(handle, tag) || !(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  if (opened && (!QueryTag(opened.handle.get(), tag) || !(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))) {
     return Failed(ERROR_DIRECTORY);
   }
   return opened;
 }
 
 Opened OpenChild(HANDLE parent, const std::wstring& name, Purpose purpose) {
-  return OpenRelative(parent, name, RequestFor(purpose));
+  const Request request = RequestFor(purpose);
+  return OpenFor(purpose, [&](ACCESS_MASK access) {
+    return CreateRelative(parent, name, access, request.share, kFileOpen, request.options);
+  });
 }
 
 Opened CreateOrOpenDirectory(HANDLE parent, const std::wstring& name) {
@@ -245,7 +246,7 @@ bool IsListedEntry(const Listing& listing, const DirEntry& entry, HANDLE handle,
                    FILE_BASIC_INFO* basic) {
   if (entry.is_link() || listing.path.empty()) return false;
   // One query for the attributes, the times, the id and the path.
-  std::vector<unsigned char> buffer(sizeof(AllInformation) + 2048);
+  std::vector<unsigned char> buffer;
   const AllInformation* info = QueryAll(handle, buffer);
   if (!info) return false;
   if (info->attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
@@ -255,10 +256,8 @@ bool IsListedEntry(const Listing& listing, const DirEntry& entry, HANDLE handle,
   if (info->index.QuadPart != entry.file_id) return false;
   // And against a link to a file, which Wine lists as a plain file with its target's id: the
   // handle then names the target, not the entry.
-  std::wstring expected = listing.path;
-  if (expected.back() != L'\\') expected += L'\\';
-  expected += entry.name;
-  if (!EqualNoCase(std::wstring(info->name, info->name_length / sizeof(wchar_t)), expected)) {
+  const std::wstring_view name(info->name, info->name_length / sizeof(wchar_t));
+  if (!EqualNoCase(name, Join(listing.path, entry.name))) {
     return false;
   }
   if (basic) {
@@ -332,6 +331,20 @@ DWORD RenameInto(HANDLE handle, HANDLE parent, const std::wstring& name) {
                                   static_cast<FILE_INFORMATION_CLASS>(kFileRenameInformation));
   }
   return NT_SUCCESS(status) ? ERROR_SUCCESS : RtlNtStatusToDosError(status);
+}
+
+DWORD CopyData(HANDLE source, HANDLE target, std::vector<char>& buffer) {
+  const DWORD size = static_cast<DWORD>(buffer.size());
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(source, buffer.data(), size, &read, nullptr)) return GetLastError();
+    // Only a read of nothing ends the data: a disk file comes back short only at its end, but a
+    // user-mode file system or a redirector may come back short in the middle too.
+    if (read == 0) return ERROR_SUCCESS;
+    DWORD written = 0;
+    if (!WriteFile(target, buffer.data(), read, &written, nullptr)) return GetLastError();
+    if (written != read) return ERROR_WRITE_FAULT;
+  }
 }
 
 void ClearReadOnly(HANDLE handle) {

@@ -17,10 +17,10 @@ namespace orvo::fsops {
 #define ERROR_STOPPED_ON_SYMLINK 681L
 #endif
 
-// How many directory levels below its root the copy and the clean-up walk. Real updates stay within
-// a few dozen. Each level costs the copy a stack frame of 544 bytes and the clean-up one of 256
-// (MinGW build), so 256 levels take 139 KB: 7% of the main thread's 2 MiB stack with MinGW, 13% of
-// its 1 MiB with MSVC, however deep a hostile staging tree goes.
+// How many directory levels below its root the copy and the clean-up walk: real updates stay within
+// a few dozen, and a hostile tree of any depth neither crashes the walk nor exhausts its memory
+// (one listing buffer and one handle a level). A test walks the full depth on a thread with a
+// quarter of the stack that MSVC gives the main thread.
 constexpr int kMaxTreeDepth = 256;
 
 struct HandleCloser {
@@ -39,13 +39,21 @@ struct Opened {
 // No handle, for the reason `error`.
 Opened Failed(DWORD error);
 
+// A directory opened once for a whole run, and the path that names it in log lines.
+struct Directory {
+  Opened opened;
+  std::wstring path;
+};
+
 // What an open is for; each asks for the access that job needs and no more.
 enum class Purpose {
   kListDirectory,    // walk a directory: list it and open its children
   kWriteDirectory,   // list a directory and create or replace entries in it
   kReadFile,         // read a file's data and times; others may read it too, not change it
   kRemove,           // delete the entry itself (file, empty directory or link)
-  kRemoveDirectory,  // empty a directory through its listing, then delete it
+  kRemoveDirectory,  // empty a directory through its listing, then delete it; one that someone
+                     // holds without sharing deletion (an Explorer window, a process's current
+                     // directory) is opened to be emptied only, and then stays
 };
 
 // Opens the directory `path` for `purpose`, following links on the way and at its end.
@@ -74,7 +82,8 @@ struct DirEntry {
 
 // Reads a directory through a handle opened for listing, a batch at a time.
 struct Listing {
-  HANDLE directory = nullptr;
+  explicit Listing(HANDLE listed) : directory(listed) {}
+  HANDLE directory;
   std::vector<unsigned char> batch;
   size_t next = 0;          // offset of the next entry in `batch`; batch.size() when used up
   bool started = false;
@@ -107,6 +116,10 @@ bool DeleteByHandle(HANDLE handle);
 // Gives the file `handle` (opened by CreateNewFile) the name `name` in `parent`, replacing a file
 // of that name as a name: a link or a hard link there is replaced, never written through.
 DWORD RenameInto(HANDLE handle, HANDLE parent, const std::wstring& name);
+
+// Copies what is left to read of `source` to `target` through `buffer`, until a read returns
+// nothing. ERROR_SUCCESS, or the system's code for the read or the write that failed.
+DWORD CopyData(HANDLE source, HANDLE target, std::vector<char>& buffer);
 
 // Clears the read-only bit of the entry `handle` names, leaving every other attribute and the
 // times as they are.

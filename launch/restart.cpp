@@ -8,21 +8,21 @@
 
 namespace orvo::launch {
 
-bool RestartApplication(const app::UpdateOptions& options) {
-  const std::wstring directory = options.install_root + L'\\' + options.exe_subdir;
-  const std::wstring executable = directory + L'\\' + options.restart_exe;
+bool RestartApplication(const std::wstring& directory, const std::wstring& executable) {
+  // Joined as they are: a directory that ends with a backslash keeps both.
+  const std::wstring path = directory + L'\\' + executable;
   // CreateProcessW may write into the command line, so it gets a buffer of its own.
-  std::wstring command_line = L'"' + executable + L'"';
+  std::wstring command_line = L'"' + path + L'"';
 
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(executable.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  if (!CreateProcessW(path.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       directory.c_str(), &startup, &process)) {
     const DWORD error = GetLastError();
-    diag::LogFailure(L"CreateProcess", executable, error);
+    diag::LogFailure(L"CreateProcess failed", path, error);
     return false;
   }
   CloseHandle(process.hThread);

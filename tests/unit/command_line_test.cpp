@@ -91,7 +91,7 @@ TEST(ParseTest, ConvertsTheProcessIdLikeWtol) {
 
 // Error codes are unsigned and plain decimal, whatever their size.
 TEST(FailureTextTest, ShowsTheCodeInDecimal) {
-  EXPECT_EQ(diag::FailureText(L"CopyFile", L"R\\x.dll", 4294967295u),
+  EXPECT_EQ(diag::FailureText(L"CopyFile failed", L"R\\x.dll", 4294967295u),
             L"CopyFile failed: R\\x.dll  err=4294967295");
 }
 

@@ -182,9 +182,9 @@ bool Xcopy(const std::wstring& source, const std::wstring& destination) {
 
 bool CopyTree(const std::wstring& source, const std::wstring& destination) {
   using orvo::fsops::Purpose;
-  return orvo::fsops::CopyTree(orvo::fsops::OpenDirectoryPath(source, Purpose::kListDirectory), source,
-                               orvo::fsops::OpenDirectoryPath(destination, Purpose::kWriteDirectory),
-                               destination);
+  return orvo::fsops::CopyTree(
+      {orvo::fsops::OpenDirectoryPath(source, Purpose::kListDirectory), source},
+      {orvo::fsops::OpenDirectoryPath(destination, Purpose::kWriteDirectory), destination});
 }
 
 // Peak heap bytes that one CopyTree of a FILES-file tree adds on top of what was in use before.

@@ -1,4 +1,4 @@
-#include "app/staging_guard.h"
+#include "app/update_directories.h"
 
 #include <windows.h>
 
@@ -14,7 +14,7 @@ namespace {
 
 std::string U8(const std::wstring& text) { return harness::ToUtf8(text); }
 
-class StagingGuardTest : public test::FileTest {
+class UpdateDirectoriesTest : public test::FileTest {
  protected:
   void SetUp() override {
     test::FileTest::SetUp();
@@ -36,7 +36,7 @@ class StagingGuardTest : public test::FileTest {
   wchar_t saved_directory_[MAX_PATH] = {};
 };
 
-TEST_F(StagingGuardTest, AcceptsOnlyAStagingDirectoryOfItsOwn) {
+TEST_F(UpdateDirectoriesTest, AcceptsOnlyAStagingDirectoryOfItsOwn) {
   const std::wstring root = Path(L"Kestrava Application"), stage = Path(L"Stage");
   wchar_t short_root[MAX_PATH] = {};
   ASSERT_NE(GetShortPathNameW(root.c_str(), short_root, MAX_PATH), 0u);
@@ -100,20 +100,17 @@ TEST_F(StagingGuardTest, AcceptsOnlyAStagingDirectoryOfItsOwn) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("staging [" + U8(c.staging) + "] install root [" + U8(c.install_root) + "]");
-    UpdateOptions options;
-    options.staging_dir = c.staging;
-    options.install_root = c.install_root;
-    UpdateDirectories directories;
-    EXPECT_EQ(OpenUpdateDirectories(options, directories), c.accepted);
-    // Refused: nothing kept open, the options as they were. Accepted: the resolved paths, and
-    // handles of the directories that exist.
-    EXPECT_EQ(options.staging_dir, c.accepted ? ResolveDirectoryPath(c.staging) : c.staging);
-    EXPECT_EQ(directories.install_root.handle != nullptr, c.accepted);
-    EXPECT_EQ(directories.staging.handle != nullptr, c.accepted && test::Exists(c.staging));
+    const UpdateDirectories directories = OpenUpdateDirectories(c.install_root, c.staging);
+    EXPECT_EQ(directories.refusal == Refusal::kNone, c.accepted);
+    // Refused: nothing kept open. Accepted: the resolved paths, and handles of the directories
+    // that exist.
+    EXPECT_EQ(directories.staging.path, c.accepted ? ResolveDirectoryPath(c.staging) : L"");
+    EXPECT_EQ(directories.install_root.opened.handle != nullptr, c.accepted);
+    EXPECT_EQ(directories.staging.opened.handle != nullptr, c.accepted && test::Exists(c.staging));
   }
 }
 
-TEST_F(StagingGuardTest, ResolvesEachSpellingToOnePath) {
+TEST_F(UpdateDirectoriesTest, ResolvesEachSpellingToOnePath) {
   const std::wstring stage = Path(L"Stage");
   const struct {
     std::wstring option;
@@ -149,7 +146,7 @@ TEST_F(StagingGuardTest, ResolvesEachSpellingToOnePath) {
 
 // An entry is used only when the opened object is the one the listing showed: an entry replaced
 // by another object of the same name after the listing is refused, link or not.
-TEST_F(StagingGuardTest, UsesAnEntryOnlyWhenItIsTheOneListed) {
+TEST_F(UpdateDirectoriesTest, UsesAnEntryOnlyWhenItIsTheOneListed) {
   const std::wstring x = Path(L"Stage\\x"), spare = Path(L"spare");
   for (const wchar_t* change : {L"", L"file", L"directory"}) {
     SCOPED_TRACE(U8(change));
@@ -158,8 +155,7 @@ TEST_F(StagingGuardTest, UsesAnEntryOnlyWhenItIsTheOneListed) {
     if (change == std::wstring(L"file")) test::WriteText(spare, "listed");
     if (change == std::wstring(L"directory")) CreateDirectoryW(spare.c_str(), nullptr);
     const fsops::Opened stage = fsops::OpenDirectoryPath(Path(L"Stage"), fsops::Purpose::kListDirectory);
-    fsops::Listing listing;
-    listing.directory = stage.handle.get();
+    fsops::Listing listing(stage.handle.get());
     fsops::DirEntry entry;
     ASSERT_TRUE(fsops::NextEntry(listing, entry));
     if (*change) {

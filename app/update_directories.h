@@ -1,0 +1,47 @@
+#pragma once
+
+#include <string>
+
+#include "fsops/dir_handles.h"
+
+namespace orvo::app {
+
+// The one absolute path that a directory option names, as the system resolves it: relative paths
+// against the current directory, either separator, "." and "..", trailing separators, trailing dots
+// and blanks; an extended-length path ("\\?\C:\...", "\\?\UNC\server\share\...") as the
+// ordinary path it names, when it is written the way the system would write it. Empty, that is
+// refused, for what does not name a directory on a volume in one definite way: a drive-relative
+// path ("C:", "C:dir"), whose meaning hangs on a hidden per-drive current directory; a device name
+// ("NUL", "CON"); the device namespace ("\\.\..."); any other "\\?\" or "\??\" path.
+std::wstring ResolveDirectoryPath(const std::wstring& path);
+
+// Why the directories of an update were refused.
+enum class Refusal {
+  kNone,
+  kUnusablePath,        // a path that ResolveDirectoryPath refuses
+  kNotItsOwnDirectory,  // a staging directory that is the install root, lies above it, or is the
+                        // root of a volume or of a share: the clean-up would delete the
+                        // installation or a drive
+  kLinkOnTheWay,        // a staging directory reached through a link
+};
+
+// The install root and the staging directory of an update, each opened once, before the wait, with
+// the resolved path that names it. Every later step works through these handles, so a rename or a
+// swap on the way to either directory after this changes nothing. A staging directory that does
+// not exist has no handle (ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND): there is nothing to copy.
+struct UpdateDirectories {
+  fsops::Directory install_root;  // opened for kWriteDirectory
+  fsops::Directory staging;       // opened for kRemoveDirectory
+  Refusal refusal = Refusal::kNone;
+};
+
+// Resolves both options, opens both directories and decides on the opened handles. The install
+// root is the caller's to choose, link or not. The staging directory is reached one component at a
+// time (OpenBelow), from the install root when it lies inside it, through the install root's own
+// link if it has one, otherwise from the root of its volume, which must be what its drive letter or
+// share names. A refusal keeps no handle; a link on the way is logged as "staging directory
+// reached through a link: <path>".
+UpdateDirectories OpenUpdateDirectories(const std::wstring& install_root,
+                                        const std::wstring& staging);
+
+}  // namespace orvo::app
