@@ -26,6 +26,15 @@ bool IsTheVolumeItNames(HANDLE volume, const std::wstring& root) {
          (!fsops::IsDrivePath(root) || fsops::PathOnVolume(volume) == L"\\");
 }
 
+// Stands in the system directory, outside both trees.
+void LeaveCurrentDirectory() {
+  std::wstring system(MAX_PATH, L'\0');
+  const bool filled = fsops::FillGrowing(system, [](wchar_t* buffer, size_t size) {
+    return size_t{GetSystemDirectoryW(buffer, static_cast<UINT>(size))};
+  });
+  if (filled) SetCurrentDirectoryW(system.c_str());
+}
+
 }  // namespace
 
 std::wstring ResolveDirectoryPath(const std::wstring& path) {
@@ -54,6 +63,7 @@ UpdateDirectories OpenUpdateDirectories(const std::wstring& install_root,
   root.path = ResolveDirectoryPath(install_root);
   stage.path = ResolveDirectoryPath(staging);
   if (root.path.empty() || stage.path.empty()) return Refused(Refusal::kUnusablePath);
+  LeaveCurrentDirectory();
   // Long names and the letter case on disk, for the comparisons below.
   const std::wstring long_root = fsops::LongPath(root.path);
   const std::wstring long_staging = fsops::LongPath(stage.path);
@@ -61,20 +71,28 @@ UpdateDirectories OpenUpdateDirectories(const std::wstring& install_root,
   if (long_staging == volume) return Refused(Refusal::kNotItsOwnDirectory);
 
   root.opened = fsops::OpenDirectoryPath(root.path, Purpose::kWriteDirectory);
-  const std::wstring final_root =
-      root.opened ? fsops::FinalPath(root.opened.handle.get(), root.path) : long_root;
+  if (!root.opened) {
+    diag::LogFailure(L"install root cannot be opened", root.path, root.opened.error);
+    return Refused(Refusal::kInstallRootUnreachable);
+  }
+  const std::wstring final_root = fsops::FinalPath(root.opened.handle.get(), root.path);
   std::wstring final_staging = long_staging;
   bool link = false;
-  if (root.opened && fsops::IsBelow(long_staging, long_root)) {
+  if (fsops::IsBelow(long_staging, long_root)) {
     const std::wstring below = fsops::PathBelow(long_staging, long_root);
     final_staging = fsops::Join(final_root, below);
     stage.opened = fsops::OpenBelow(root.opened.handle.get(), below, Purpose::kRemoveDirectory);
   } else {
     const fsops::Opened start = fsops::OpenDirectoryPath(volume, Purpose::kListDirectory);
-    link = start && !IsTheVolumeItNames(start.handle.get(), volume);
-    stage.opened = start ? fsops::OpenBelow(start.handle.get(), fsops::PathBelow(long_staging, volume),
-                                            Purpose::kRemoveDirectory)
-                         : fsops::Failed(start.error);
+    if (!start) {
+      diag::LogFailure(L"volume of the staging directory cannot be opened", volume, start.error);
+      return Refused(Refusal::kVolumeUnreachable);
+    }
+    link = !IsTheVolumeItNames(start.handle.get(), volume);
+    if (!link) {
+      stage.opened = fsops::OpenBelow(start.handle.get(), fsops::PathBelow(long_staging, volume),
+                                      Purpose::kRemoveDirectory);
+    }
   }
   if (link || stage.opened.error == ERROR_STOPPED_ON_SYMLINK) {
     diag::LogLine(L"staging directory reached through a link: " + stage.path);

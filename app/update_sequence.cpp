@@ -12,12 +12,48 @@
 
 namespace orvo::app {
 
+namespace {
+
+constexpr unsigned long kAskAgainMs = 100;
+
+// OpenProcess for waiting. A process's DACL comes from the account that started it: an
+// administrator of another account (over-the-shoulder elevation, Administrator Protection) may be
+// refused, and the debug privilege grants the open then. It is off by default; RtlAdjustPrivilege
+// turns it on without bringing in another DLL. Null, with the reason in `error`, on failure.
+HANDLE OpenForWaiting(DWORD process_id, DWORD& error) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
+  error = process ? ERROR_SUCCESS : GetLastError();
+  if (process || error != ERROR_ACCESS_DENIED) return process;
+  using AdjustPrivilege = LONG(NTAPI*)(ULONG, BOOLEAN, BOOLEAN, BOOLEAN*);
+  const auto adjust = reinterpret_cast<AdjustPrivilege>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlAdjustPrivilege")));
+  constexpr ULONG kDebugPrivilege = 20;  // SE_DEBUG_PRIVILEGE
+  BOOLEAN was_enabled = FALSE;
+  if (!adjust || adjust(kDebugPrivilege, TRUE, FALSE, &was_enabled) < 0) return nullptr;
+  process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
+  error = process ? ERROR_SUCCESS : GetLastError();
+  return process;
+}
+
+}  // namespace
+
 bool WaitForApplicationExit(int process_id) {
-  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(process_id));
-  if (!process) return true;
-  const DWORD wait = WaitForSingleObject(process, kWaitLimitMs);
-  CloseHandle(process);
-  return wait == WAIT_OBJECT_0 || wait == WAIT_FAILED;
+  const ULONGLONG deadline = GetTickCount64() + kWaitLimitMs;
+  for (;;) {
+    DWORD error = ERROR_SUCCESS;
+    if (const HANDLE process = OpenForWaiting(static_cast<DWORD>(process_id), error)) {
+      const ULONGLONG now = GetTickCount64();
+      const DWORD wait =
+          WaitForSingleObject(process, now < deadline ? static_cast<DWORD>(deadline - now) : 0);
+      CloseHandle(process);
+      return wait == WAIT_OBJECT_0 || wait == WAIT_FAILED;
+    }
+    // Only "no such process" says that it has ended. One that we may not open may still run, and
+    // an update over it would fail file by file and then clear the staged files away.
+    if (error == ERROR_INVALID_PARAMETER) return true;
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(kAskAgainMs);
+  }
 }
 
 int RunUpdate() {

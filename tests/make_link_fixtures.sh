@@ -24,6 +24,7 @@ chmod 000 "$s/staging/locked"
 ln -s "$s/canary" "$s/install/bin"
 ln -s "$s/canary/sub/deep.txt" "$s/install/link.txt"
 ln "$s/canary/secret.txt" "$s/install/hard.txt"
+ln -s "$s/canary/secret.txt" "$s/install/~OrvoUpdater-partial-9.tmp"
 
 # A link is all that cannot be copied.
 s=$root/only-link
@@ -31,12 +32,6 @@ canary "$s/canary"
 mkdir -p "$s/install"
 put "$s/staging/new.txt"
 ln -s "$s/canary" "$s/staging/dirlink"
-
-# One level deeper than the walk goes.
-s=$root/deep
-deep=$(printf '/d%.0s' $(seq 257))
-mkdir -p "$s/install" "$s/staging$deep"
-put "$s/staging${deep%/d}/f.txt" "$s/staging$deep/bottom.txt"
 
 # Staging directories reached through links, and an install root that is a link to one.
 s=$root/refuse

@@ -55,12 +55,19 @@ void SnapshotInto(const std::wstring& directory, const std::string& prefix, Line
       out.push_back(relative + "\\");
       SnapshotInto(path, relative + "\\", out);
     } else {
-      out.push_back(relative + "=" + ReadText(path));
+      out.push_back(relative + "=" + Shown(ReadText(path)));
     }
   });
 }
 
 }  // namespace
+
+std::string Shown(const std::string& content) {
+  if (content.size() <= 512 && content.find('\0') == std::string::npos) return content;
+  unsigned long long hash = 14695981039346656037ull;  // FNV-1a
+  for (const unsigned char c : content) hash = (hash ^ c) * 1099511628211ull;
+  return "<" + std::to_string(content.size()) + " bytes, " + std::to_string(hash) + ">";
+}
 
 Lines Snapshot(const std::wstring& root) {
   Lines out;

@@ -18,9 +18,12 @@ std::string ReadText(const std::wstring& path);
 bool Exists(const std::wstring& path);
 // Waits up to a minute for `path` to appear (what a started process writes); true once it is.
 bool WaitForFile(const std::wstring& path);
-// Every entry below `root` as "relative\path" (directories end with "\"), with "=content" after
-// files, sorted. Links are listed with "->" and not entered.
+// Every entry below `root` as "relative\path" (directories end with "\"), with "=" and the
+// file's content Shown after files, sorted. Links are listed with "->" and not entered.
 Lines Snapshot(const std::wstring& root);
+// A file's content as a snapshot shows it: short text as it is, anything else by its size and a
+// hash, so that a failing comparison stays readable.
+std::string Shown(const std::string& content);
 // Removes a tree without following any link in it.
 void RemoveTree(const std::wstring& root);
 // The directory that holds the test executable and the other built programs.

@@ -31,14 +31,12 @@ int wmain(int argc, wchar_t** argv) {
 
   HANDLE holder = nullptr;
   if (argc == 7) {
-    holder = orvo::harness::StartProcess(L"\"" + application + L"\" --hold \"" + argv[6] +
-                                         L"\" --sleep 120000");
+    holder = orvo::harness::StartHolder(application, argv[6], 120000, 60000);
     if (!holder) {
-      Print(L"could not start the helper stand-in\n");
+      Print(L"the helper stand-in did not take " + std::wstring(argv[6]) + L"\n");
       return 65;
     }
     Print(L"[helper] another Kestrava process keeps " + std::wstring(argv[6]) + L" open\n");
-    orvo::harness::WaitUntilHeld(argv[6], 5000);
   }
   DWORD app_id = 0;
   const HANDLE app =
@@ -57,16 +55,19 @@ int wmain(int argc, wchar_t** argv) {
   const ULONGLONG started = GetTickCount64();
   orvo::harness::NoticeWatcher watcher;
   std::string line;
-  const orvo::harness::DebugRun run = orvo::harness::RunUnderDebugger(
-      command, 120000, [&](DWORD pid) { watcher.Start(pid); },
-      [&](const std::string& write) {
-        line += write;
-        if (!line.empty() && line.back() == '\n') {
-          Print(L"[debug +" + std::to_wstring(GetTickCount64() - started) + L" ms] " +
-                orvo::harness::FromUtf8(line));
-          line.clear();
-        }
-      });
+  const auto since = [&] { return std::to_wstring(GetTickCount64() - started) + L" ms] "; };
+  orvo::harness::DebugHooks hooks;
+  hooks.on_start = [&](DWORD pid) { watcher.Start(pid); };
+  hooks.on_write = [&](const std::string& write) {
+    line += write;
+    if (!line.empty() && line.back() == '\n') {
+      Print(L"[debug +" + since() + orvo::harness::FromUtf8(line));
+      line.clear();
+    }
+  };
+  hooks.waited_process = app_id;
+  hooks.on_wait = [&] { Print(L"[wait +" + since() + L"OrvoUpdater waits for Kestrava to exit\n"); };
+  const orvo::harness::DebugRun run = orvo::harness::RunUnderDebugger(command, 120000, hooks);
   watcher.Stop();
   CloseHandle(app);
   if (holder) {

@@ -27,6 +27,48 @@ std::string ReadDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info
   return ToUtf8(wide);
 }
 
+// A breakpoint on the program's OpenProcess. System DLLs lie at the same address in every process
+// of a session, so our own kernel32's export is where the program's call lands too.
+class OpenProcessTrap {
+ public:
+  OpenProcessTrap() {
+    target_ = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "OpenProcess"));
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       static_cast<LPCWSTR>(target_), &module_);
+  }
+  // Once the DLL that holds OpenProcess is mapped into `process`: plants an int3 there.
+  void Arm(HANDLE process, const LOAD_DLL_DEBUG_INFO& dll) {
+    if (armed_ || dll.lpBaseOfDll != module_) return;
+    const unsigned char trap = 0xCC;
+    armed_ = ReadProcessMemory(process, target_, &original_, 1, nullptr) &&
+             WriteProcessMemory(process, target_, &trap, 1, nullptr);
+    FlushInstructionCache(process, target_, 1);
+  }
+  // True for the trap's breakpoint: takes the int3 away and lets the call run; `process_id` gets
+  // the process id the call asked for (its third argument).
+  bool Spring(HANDLE process, const DEBUG_EVENT& event, DWORD& process_id) {
+    if (!armed_ || event.u.Exception.ExceptionRecord.ExceptionAddress != target_) return false;
+    armed_ = false;
+    WriteProcessMemory(process, target_, &original_, 1, nullptr);
+    FlushInstructionCache(process, target_, 1);
+    const HANDLE thread = OpenThread(THREAD_GET_CONTEXT | THREAD_SET_CONTEXT, FALSE, event.dwThreadId);
+    CONTEXT context = {};
+    context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
+    GetThreadContext(thread, &context);
+    process_id = static_cast<DWORD>(context.R8);
+    context.Rip = reinterpret_cast<DWORD64>(target_);
+    SetThreadContext(thread, &context);
+    CloseHandle(thread);
+    return true;
+  }
+
+ private:
+  void* target_ = nullptr;
+  HMODULE module_ = nullptr;
+  unsigned char original_ = 0;
+  bool armed_ = false;
+};
+
 }  // namespace
 
 std::string ToUtf8(const std::wstring& text) {
@@ -49,19 +91,20 @@ std::wstring FromUtf8(const std::string& text) {
 }
 
 DebugRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms,
-                          const std::function<void(DWORD)>& on_start,
-                          const std::function<void(const std::string&)>& on_write) {
+                          const DebugHooks& hooks) {
   DebugRun run;
   std::wstring writable = command_line;
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
-                      nullptr, nullptr, &startup, &process)) {
+                      nullptr, hooks.directory.empty() ? nullptr : hooks.directory.c_str(),
+                      &startup, &process)) {
     return run;
   }
   run.started = true;
-  if (on_start) on_start(process.dwProcessId);
+  if (hooks.on_start) hooks.on_start(process.dwProcessId);
+  OpenProcessTrap trap;
 
   const ULONGLONG deadline = GetTickCount64() + timeout_ms;
   bool killed = false;
@@ -82,18 +125,23 @@ DebugRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms,
         break;
       case LOAD_DLL_DEBUG_EVENT:
         if (event.u.LoadDll.hFile) CloseHandle(event.u.LoadDll.hFile);
+        if (hooks.on_wait) trap.Arm(process.hProcess, event.u.LoadDll);
         break;
       case OUTPUT_DEBUG_STRING_EVENT: {
         run.writes.push_back(ReadDebugString(process.hProcess, event.u.DebugString));
-        if (on_write) on_write(run.writes.back());
+        if (hooks.on_write) hooks.on_write(run.writes.back());
         break;
       }
-      case EXCEPTION_DEBUG_EVENT:
-        // The loader's initial breakpoint is ours to swallow; anything else is the program's.
-        if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
+      case EXCEPTION_DEBUG_EVENT: {
+        DWORD opened = 0;
+        if (trap.Spring(process.hProcess, event, opened)) {
+          if (opened == hooks.waited_process) hooks.on_wait();
+        } else if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
+          // The loader's initial breakpoint is ours to swallow; anything else is the program's.
           status = DBG_EXCEPTION_NOT_HANDLED;
         }
         break;
+      }
       case EXIT_PROCESS_DEBUG_EVENT:
         run.exit_code = event.u.ExitProcess.dwExitCode;
         run.finished = !killed;

@@ -16,13 +16,22 @@ struct DebugRun {
   std::vector<std::string> writes;  // each OutputDebugString write in order, as delivered
 };
 
+// What to tell the caller of RunUnderDebugger while the program runs, and where it runs.
+struct DebugHooks {
+  std::function<void(DWORD)> on_start;               // the new process id, before it runs
+  std::function<void(const std::string&)> on_write;  // each debug write as it arrives
+  // Called once, when the program calls OpenProcess on `waited_process` (to wait for it), before
+  // the call goes on: the program has come as far as its wait.
+  DWORD waited_process = 0;
+  std::function<void()> on_wait;
+  std::wstring directory;  // the program's current directory; empty: ours
+};
+
 // Starts `command_line` as its debugger (DEBUG_ONLY_THIS_PROCESS) and collects every debug write
-// until the process exits, or kills it after `timeout_ms`. `on_start` is called with the new
-// process id before it runs; `on_write` with each write as it arrives. Windows delivers a write as
-// UTF-16 or, like Wine, as ANSI; writes are returned in UTF-8 either way.
+// until the process exits, or kills it after `timeout_ms`. Windows delivers a write as UTF-16 or,
+// like Wine, as ANSI; writes are returned in UTF-8 either way.
 DebugRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms,
-                          const std::function<void(DWORD)>& on_start = nullptr,
-                          const std::function<void(const std::string&)>& on_write = nullptr);
+                          const DebugHooks& hooks = {});
 
 // Wide <-> UTF-8.
 std::string ToUtf8(const std::wstring& text);

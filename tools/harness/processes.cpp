@@ -33,19 +33,22 @@ HANDLE StartProcess(const std::wstring& command_line, DWORD* process_id) {
   return process.hProcess;
 }
 
-bool WaitUntilHeld(const std::wstring& path, DWORD timeout_ms) {
-  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
-  do {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      if (GetLastError() == ERROR_SHARING_VIOLATION) return true;
-    } else {
-      CloseHandle(file);
-    }
-    Sleep(25);
-  } while (GetTickCount64() < deadline);
-  return false;
+HANDLE StartHolder(const std::wstring& application, const std::wstring& path, DWORD hold_ms,
+                   DWORD timeout_ms) {
+  static LONG count = 0;
+  const std::wstring name = L"orvo-holds-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(InterlockedIncrement(&count));
+  const HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+  HANDLE holder = StartProcess(QuoteArgument(application) + L" --hold " + QuoteArgument(path) +
+                               L" --ready " + name + L" --sleep " + std::to_wstring(hold_ms));
+  const HANDLE either[] = {ready, holder};
+  if (holder && WaitForMultipleObjects(2, either, FALSE, timeout_ms) != WAIT_OBJECT_0) {
+    TerminateProcess(holder, 1);
+    CloseHandle(holder);
+    holder = nullptr;
+  }
+  CloseHandle(ready);
+  return holder;
 }
 
 }  // namespace orvo::harness

@@ -13,8 +13,11 @@ std::wstring QuoteArgument(const std::wstring& argument);
 // the caller to close, and sets `process_id`; null when the process could not be created.
 HANDLE StartProcess(const std::wstring& command_line, DWORD* process_id = nullptr);
 
-// Waits until another process holds `path` open without sharing, as a running program does:
-// true once opening it gives a sharing violation, false after `timeout_ms`.
-bool WaitUntilHeld(const std::wstring& path, DWORD timeout_ms);
+// Starts the stand-in application `application` holding the file `path` open without sharing for
+// `hold_ms`, as another Kestrava process would. Returns its process handle, for the caller to
+// close, once it holds the file (it says so through a named event); null when it has not within
+// `timeout_ms`.
+HANDLE StartHolder(const std::wstring& application, const std::wstring& path, DWORD hold_ms,
+                   DWORD timeout_ms);
 
 }  // namespace orvo::harness

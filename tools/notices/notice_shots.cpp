@@ -138,10 +138,9 @@ int wmain(int argc, wchar_t** argv) {
   DWORD gone_id = 0;
   const HANDLE gone = orvo::harness::StartProcess(application + L" --sleep 0", &gone_id);
   WaitForSingleObject(gone, kExitLimitMs);
-  const HANDLE holder = orvo::harness::StartProcess(
-      application + L" --hold " + orvo::harness::QuoteArgument(held) + L" --sleep 600000");
   // A slow start (a loaded machine) must not let the update replace the file after all.
-  if (!holder || !orvo::harness::WaitUntilHeld(held, kBoxLimitMs)) {
+  const HANDLE holder = orvo::harness::StartHolder(argv[2], held, 600000, kBoxLimitMs);
+  if (!holder) {
     Print(L"the helper stand-in never held " + held + L"\n");
     ok = false;
   }

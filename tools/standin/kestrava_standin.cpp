@@ -3,6 +3,7 @@
 //   kestrava_standin                          record how it was started, then exit
 //   kestrava_standin --sleep MS               run for MS milliseconds
 //   kestrava_standin --hold FILE --sleep MS   hold FILE open without sharing while running
+//                    [--ready EVENT]          ... and set the named event EVENT once it holds it
 //
 // The record goes to "restart-record.txt" beside the executable, in UTF-8, one "key=value" line
 // each for: exe (module path), cwd, cmdline, flags (STARTUPINFO dwFlags), show (wShowWindow).
@@ -57,16 +58,24 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   wchar_t** const argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (!argv || argc < 2) return RecordStart();
   DWORD sleep_ms = 0;
-  HANDLE held = INVALID_HANDLE_VALUE;
+  const wchar_t* hold = nullptr;
+  const wchar_t* ready = nullptr;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::wstring name = argv[i];
-    if (name == L"--sleep") {
-      sleep_ms = static_cast<DWORD>(_wtol(argv[i + 1]));
-    } else if (name == L"--hold") {
-      held = CreateFileW(argv[i + 1], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (held == INVALID_HANDLE_VALUE) return 12;
-    }
+    if (name == L"--sleep") sleep_ms = static_cast<DWORD>(_wtol(argv[i + 1]));
+    if (name == L"--hold") hold = argv[i + 1];
+    if (name == L"--ready") ready = argv[i + 1];
+  }
+  HANDLE held = INVALID_HANDLE_VALUE;
+  if (hold) {
+    held = CreateFileW(hold, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held == INVALID_HANDLE_VALUE) return 12;
+  }
+  if (ready) {
+    const HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, ready);
+    if (!event || !SetEvent(event)) return 13;
+    CloseHandle(event);
   }
   Sleep(sleep_ms);
   if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
