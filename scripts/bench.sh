@@ -8,7 +8,7 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$here/scripts/lib.sh"
 orvo_ensure_packages
-orvo_build "$here" | tail -n 1
+orvo_step build "building" orvo_build "$here" || exit 1
 work=$(mktemp -d /tmp/orvo-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 ORVO_WINE_TIMEOUT=1800 "$here/scripts/wine-run" "$here/build/mingw/demo-prefix" \

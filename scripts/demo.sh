@@ -15,7 +15,7 @@ locked=no
 
 orvo_ensure_packages
 echo "== building"
-orvo_build "$here" | tail -n 1
+orvo_step build "building" orvo_build "$here" || exit 1
 bin=$here/build/mingw/bin
 work=$(mktemp -d /tmp/orvo-demo.XXXXXX)
 trap 'rm -rf "$work"' EXIT

@@ -31,14 +31,16 @@ orvo_build() {
   (cd "$1" && cmake --preset mingw >/dev/null && cmake --build --preset mingw)
 }
 
-# Runs one set-up step of a test group; when it fails, prints one line naming the group, the step
-# and the end of its output, and fails.
+# Runs one step of a script (a build, a set-up step of a test group) quietly; when it fails, prints
+# a line naming the group and the step, then the last 40 lines of its output as they came (the
+# compiler's error, say), and fails.
 #   orvo_step GROUP STEP COMMAND...
 orvo_step() {
   local group=$1 step=$2 output
   shift 2
   output=$("$@" 2>&1) && return 0
-  echo "$group: $step failed: $(tail -c 1500 <<<"$output" | tr '\n' ' ')"
+  echo "$group: $step failed:"
+  tail -n 40 <<<"$output" | sed 's/^/  /'
   return 1
 }
 
@@ -47,6 +49,11 @@ orvo_step() {
 #   orvo_fresh_user NAME GROUP
 orvo_fresh_user() {
   local user=$1 home=/var/lib/$1
+  case "$user" in
+    orvotest|orvosandbox) ;;
+    *) echo "orvo_fresh_user: $user is not one of the project's users (orvotest, orvosandbox)" >&2
+       return 1 ;;
+  esac
   pkill -KILL -u "$user" 2>/dev/null || true
   # A wineserver of an earlier run lingers a while and would still write into the home.
   for _ in $(seq 50); do pgrep -u "$user" >/dev/null 2>&1 || break; sleep 0.1; done

@@ -46,7 +46,7 @@ if [ $tests = yes ]; then
 fi
 if [ $build = yes ]; then
   echo "== building"
-  orvo_build "$here" | tail -n 1
+  orvo_step build "building" orvo_build "$here" || exit 1
 fi
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$here/build/mingw/CMakeCache.txt")
 [ -n "$version" ] || { echo "release: no version in build/mingw/CMakeCache.txt" >&2; exit 1; }

@@ -6,5 +6,5 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$here/scripts/lib.sh"
 [ "$(id -u)" = 0 ] || { echo "scripts/stress.sh needs root (it creates the sandbox user)" >&2; exit 2; }
 orvo_ensure_packages
-orvo_build "$here" | tail -n 1
+orvo_step build "building" orvo_build "$here" || exit 1
 bash "$here/tests/sandbox/run.sh" "$here/build/mingw/bin" "${1:-50}" "${2:-20}"

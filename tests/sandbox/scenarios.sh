@@ -37,13 +37,15 @@ canary_before=$(canary_state)
 
 # --- A racing user swaps names for links to canary directories outside both trees, for the whole
 # run: each of eight staging subdirectories, or the staging directory's parent. Whatever the racer
-# does, no canary may change and none of their content may reach the install root. Swapping
-# subdirectories, the update must be done all the same (exit code 0, restart). The parent is
-# swapped from a second on, while Kestrava still runs: mostly after the updater has opened the
-# staging directory, which is what must hold to the end. It may be refused (exit code 1, nothing
-# touched) when the parent was a link as the staging directory was opened; and as Wine reopens a
-# directory's entries by its path, a swap after that makes them fail the identity check: refused
-# (681), never followed.
+# does, no canary may change, none of their content may reach the install root, and every failure
+# the updater reports is an entry it refused (681), never one it followed. Swapping subdirectories,
+# the update must be done all the same (exit code 0, restart), and a run raced when the updater
+# met a swapped link. The parent is swapped from a second on, while Kestrava still runs: mostly
+# after the updater has opened the staging directory, which is what must hold to the end. It may be
+# refused (exit code 1, nothing touched) when the parent was a link as the staging directory was
+# opened; as Wine reopens a directory's entries by its path, a swap after that makes them fail the
+# identity check. A kind of race whose runs never raced, or whose parent runs were all refused,
+# tested nothing and fails.
 #
 # The canary files have names of their own. Wine's server deletes a file at the close of its last
 # handle by path, after checking with stat() that the path still leads to the same file; a racer
@@ -52,7 +54,8 @@ canary_before=$(canary_state)
 # delete acts on the object the handle names); everything this program decides is still tested:
 # a walk, a copy or a delete that went through a swapped link would reach these files too.
 race() {  # race RUNS subdirs|parent
-  local w=$c/race run i j staging pairs swapped delay running code problems canary
+  local w=$c/race run i j staging pairs swapped delay running code problems canary refused
+  local exercised=0
   for run in $(seq "$1"); do
     rm -rf "$w"; mkdir -p "$w/install/bin/64bit" "$w/ref"
     cp "$c/tools/kestrava_standin.exe" "$w/install/bin/64bit/Kestrava.exe"
@@ -86,28 +89,36 @@ race() {  # race RUNS subdirs|parent
       diff -r "$canary" "$w/${canary##*/}" >/dev/null || problems+=" ${canary##*/} changed;"
     done
     grep -rlq CANARY "$w/install" 2>/dev/null && problems+=" canary content in the install root;"
+    tr -d '\r' <"$w/run.log" | grep 'failed:' | grep -qv 'err=681$' &&
+      problems+=" failures other than refused entries;"
+    refused=$(tr -d '\r' <"$w/run.log" | grep -c 'failed:.*err=681$')
     if [ $code = 1 ] && [ "$2" = parent ]; then
       [ ! -e "$w/install/bin/64bit/version.txt" ] || problems+=" refused, but updated;"
     elif [ $code = 0 ]; then
       for _ in $(seq 100); do [ -f "$w/install/bin/64bit/restart-record.txt" ] && break; sleep 0.1; done
       [ -f "$w/install/bin/64bit/restart-record.txt" ] || problems+=" not restarted;"
-      if [ "$2" = parent ]; then
-        tr -d '\r' <"$w/run.log" | grep 'failed:' | grep -qv 'err=681$' &&
-          problems+=" failures other than refused entries;"
-      else
-        [ "$(cat "$w/install/bin/64bit/version.txt" 2>/dev/null)" = new ] || problems+=" not updated;"
-      fi
+      [ "$2" = parent ] || [ "$(cat "$w/install/bin/64bit/version.txt" 2>/dev/null)" = new ] ||
+        problems+=" not updated;"
+      # A parent run counts when it went to the end; a subdirectory run when it met a swap.
+      [ "$2" = parent ] || [ "$refused" -gt 0 ] && exercised=$((exercised + 1))
     else
       problems+=" exit code $code;"
     fi
-    check "race $2 $run (exit code $code; $(cat "$w/swapper.log"))" "$problems" "$w/run.log"
+    check "race $2 $run (exit code $code, $refused entries refused; $(cat "$w/swapper.log"))" \
+      "$problems" "$w/run.log"
   done
+  local what="raced"; [ "$2" = subdirs ] || what="went to the end"
+  echo "race $2: $exercised of $1 runs $what"
+  check "race $2: at least one run $what" "$([ $exercised -gt 0 ] || echo " none did")"
 }
 
-# --- The updater killed at a random moment while it copies large files, as a shutdown or Task
-# Manager would; then a second run, which must complete the update and leave nothing behind.
+# --- The updater killed while it copies large files, as a shutdown or Task Manager would: once a
+# random number of them have been replaced (seen by their new inodes), mostly in the middle of the
+# next one. Every file must be whole, old or new; a second run must complete the update and leave
+# nothing behind. A kill that came before the first file or after the last tested nothing: at least
+# one run must be killed in the middle of the copy.
 interrupt() {
-  local w=$c/interrupt run k attempt killed new problems extra
+  local w=$c/interrupt run k killed new problems extra target before mid=0
   # Through the demo driver, which answers any notice: no run waits for a user.
   local update=(wine_in_sandbox 'C:\tools\orvo_demo_driver.exe' 'C:\tools\OrvoUpdater.exe'
                 'C:\tools\kestrava_standin.exe' 'C:\interrupt\install' 'C:\interrupt\staging' 0)
@@ -115,23 +126,22 @@ interrupt() {
   head -c $((16 << 20)) /dev/zero | tr '\0' 'O' >"$w/ref/old"
   head -c $((16 << 20)) /dev/zero | tr '\0' 'N' >"$w/ref/new"
   for run in $(seq "$interrupt_runs"); do
-    # The kill may come too late on a fast run, when the copy is already done: try again then.
-    for attempt in 1 2 3; do
-      rm -rf "$w/install" "$w/staging"
-      mkdir -p "$w/install/bin/64bit" "$w/install/data" "$w/staging/data"
-      cp "$c/tools/kestrava_standin.exe" "$w/install/bin/64bit/Kestrava.exe"
-      for k in $(seq 20); do cp "$w/ref/old" "$w/install/data/big$k.pak"; cp "$w/ref/new" "$w/staging/data/big$k.pak"; done
-      "${update[@]}" >/dev/null 2>&1 &
-      killed=no
-      for _ in $(seq 1000); do
-        compgen -G "$w/install/data/~OrvoUpdater-partial-*" >/dev/null || { sleep 0.01; continue; }
-        sleep "0.$(printf %03d $((RANDOM % 40)))"  # the whole copy takes a few tenths
-        pkill -KILL -u "$(id -u)" -f '^C:\\tools\\OrvoUpdater\.exe' && killed=yes
-        break
-      done
-      wait $!
-      [ $killed = yes ] || [ $attempt = 3 ] && break
+    rm -rf "$w/install" "$w/staging"
+    mkdir -p "$w/install/bin/64bit" "$w/install/data" "$w/staging/data"
+    cp "$c/tools/kestrava_standin.exe" "$w/install/bin/64bit/Kestrava.exe"
+    for k in $(seq 20); do cp "$w/ref/old" "$w/install/data/big$k.pak"; cp "$w/ref/new" "$w/staging/data/big$k.pak"; done
+    before=$(stat -c %i "$w"/install/data/big*.pak)
+    target=$((1 + RANDOM % 12))
+    "${update[@]}" >/dev/null 2>&1 &
+    killed=no
+    for _ in $(seq 20000); do
+      kill -0 $! 2>/dev/null || break
+      [ "$(stat -c %i "$w"/install/data/big*.pak | paste -d' ' - <(echo "$before") |
+           awk '$1 != $2' | wc -l)" -ge $target ] || continue
+      pkill -KILL -u "$(id -u)" -f '^C:\\tools\\OrvoUpdater\.exe' && killed=yes
+      break
     done
+    wait $!
     problems="" new=0
     [ $killed = yes ] || problems+=" the copy was never caught running;"
     for k in $(seq 20); do
@@ -143,16 +153,19 @@ interrupt() {
     extra=$(cd "$w/install" && find . -type f | grep -v -E '^\./(data/big[0-9]+\.pak|bin/64bit/(Kestrava\.exe|restart-record\.txt))$')
     [ -z "$extra" ] || problems+=" left behind: $extra;"
     [ ! -e "$w/staging" ] || problems+=" staging not removed;"
-    check "interrupt $run (killed with $new of 20 files replaced)" "$problems"
+    [ $killed = yes ] && [ $new -gt 0 ] && [ $new -lt 20 ] && mid=$((mid + 1))
+    check "interrupt $run (killed once $target were replaced: $new of 20 new)" "$problems"
   done
+  echo "interrupt: $mid of $interrupt_runs runs killed in the middle of the copy"
+  check "interrupt: at least one run killed in the middle of the copy" "$([ $mid -gt 0 ] || echo " none was")"
 }
 
 # --- The refusals of unusable options, with those that name the volume, and so the sandbox.
 volume() {
   ORVO_SANDBOX=1 wine_in_sandbox 'C:\tools\orvo_tests.exe' \
-    --gtest_filter=UpdaterTest.RefusesUnusableOptionsAndTouchesNothing >"$c/volume.log" 2>&1
+    --gtest_filter='UpdaterTest.Refuses*' >"$c/volume.log" 2>&1
   local code=$?
-  grep -q '^\[  PASSED  \] 1 test' "$c/volume.log" || code=1
+  grep -q '^\[  PASSED  \] 2 tests' "$c/volume.log" || code=1
   check "refusals, staging directories that name C: among them" "$([ $code = 0 ] || echo " exit code $code")" "$c/volume.log"
 }
 
