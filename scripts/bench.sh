@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmarks the tree overlay copy under Wine: our copy, a bare CopyFileW loop over the same files
 # (the floor on this platform) and xcopy, on one staging tree of 5,000 small files in 50
-# directories plus 20 files of 4 MiB; then the copy's peak heap use for 100 and 5,000 files.
+# directories plus 20 files of 4 MiB; then the copy's peak heap use for 100 and 5,000 files, and
+# the stack it uses at its full depth.
 # Prints the figures; it asserts nothing.
 #   scripts/bench.sh [FILES] [BIG_FILES] [BIG_MIB] [ROUNDS]
 set -euo pipefail

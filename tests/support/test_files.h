@@ -11,11 +11,6 @@ namespace orvo::test {
 
 using Lines = std::vector<std::string>;
 
-// Writes `content` to `path`, making the directories on the way.
-void WriteText(const std::wstring& path, const std::string& content);
-// The file's bytes; "<missing>" when it cannot be read.
-std::string ReadText(const std::wstring& path);
-bool Exists(const std::wstring& path);
 // Waits up to a minute for `path` to appear (what a started process writes); true once it is.
 bool WaitForFile(const std::wstring& path);
 // Every entry below `root` as "relative\path" (directories end with "\"), with "=" and the
@@ -24,12 +19,8 @@ Lines Snapshot(const std::wstring& root);
 // A file's content as a snapshot shows it: short text as it is, anything else by its size and a
 // hash, so that a failing comparison stays readable.
 std::string Shown(const std::string& content);
-// Removes a tree without following any link in it.
-void RemoveTree(const std::wstring& root);
 // The directory that holds the test executable and the other built programs.
 std::wstring BinDirectory();
-// A host directory prepared by the fixture script, as a Windows path; empty without it.
-std::wstring LinkFixture(const std::wstring& scenario);
 
 // A fresh, empty folder for each test, removed afterwards.
 class FileTest : public ::testing::Test {

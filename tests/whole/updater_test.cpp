@@ -6,26 +6,31 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "tests/support/fixtures.h"
 #include "tests/support/test_files.h"
 #include "tools/harness/debug_session.h"
 #include "tools/harness/notice_watcher.h"
 #include "tools/harness/processes.h"
+#include "tools/harness/update_run.h"
+#include "tools/harness/text_io.h"
 
 namespace orvo {
 namespace {
 
 using Args = std::vector<std::wstring>;
-using test::Exists;
+using harness::Exists;
 using test::Lines;
-using test::ReadText;
+using harness::ReadText;
 using test::Snapshot;
-using test::WriteText;
+using harness::WriteText;
 
 std::string U8(const std::wstring& text) { return harness::ToUtf8(text); }
 
@@ -37,11 +42,7 @@ const std::wstring kPartial =
 const std::wstring kRestart = L"更新已完成，但自动重启失败，请手动启动 Kestrava。";
 const Lines kCanary = {"secret.txt=secret\n", "sub\\", "sub\\deep.txt=deep\n"};
 
-struct UpdaterRun {
-  harness::DebugRun run;
-  std::vector<harness::SeenNotice> notices;
-  ULONGLONG milliseconds = 0;
-};
+using harness::UpdaterRun;
 
 // Checks a finished run: its exit code; the notices in order, each a modal box captioned
 // "OrvoUpdater" with one OK button and no owner (their icons are checked in process: no platform
@@ -90,19 +91,11 @@ class UpdaterTest : public test::FileTest {
     staging_ = Path(L"Kestrava-update");
   }
   void TearDown() override {
-    StopProcesses();
+    kestrava_.Stop();
     test::FileTest::TearDown();
   }
-  void StopProcesses() {
-    for (const HANDLE process : processes_) {
-      TerminateProcess(process, 0);
-      WaitForSingleObject(process, 5000);
-      CloseHandle(process);
-    }
-    processes_.clear();
-  }
 
-  std::wstring StandIn() const { return test::BinDirectory() + L"\\kestrava_standin.exe"; }
+  static std::wstring StandIn() { return test::BinDirectory() + L"\\kestrava_standin.exe"; }
   void PutStandIn(const std::wstring& path) {
     WriteText(path, "");
     ASSERT_TRUE(CopyFileW(StandIn().c_str(), path.c_str(), FALSE));
@@ -122,59 +115,27 @@ class UpdaterTest : public test::FileTest {
     EXPECT_TRUE(test::WaitForFile(path)) << "not restarted: " << U8(path);
     return ReadText(path);
   }
-
-  DWORD StartApplication(const std::wstring& arguments) {
-    DWORD id = 0;
-    const HANDLE process =
-        harness::StartProcess(harness::QuoteArgument(StandIn()) + L" " + arguments, &id);
-    EXPECT_NE(process, nullptr);
-    if (process) processes_.push_back(process);
-    return id;
-  }
-  bool StillRunning(size_t index) const {
-    return WaitForSingleObject(processes_[index], 0) == WAIT_TIMEOUT;
-  }
-  // Holds `path` open without sharing from another process, as a running program would, until the
-  // test ends; returns once it does (a loaded machine may take many seconds to start a process).
+  // The stand-in application, running until the test ends; its process id.
+  std::wstring Running() { return std::to_wstring(kestrava_.Start(L"--sleep 600000")); }
+  // Holds `path` open without sharing from another process, as a running program would.
   HANDLE HoldFile(const std::wstring& path) {
-    const HANDLE holder = harness::StartHolder(StandIn(), path, 600000, 60000);
+    const HANDLE holder = kestrava_.Hold(path);
     EXPECT_NE(holder, nullptr) << "never held: " << U8(path);
-    if (holder) processes_.push_back(holder);
     return holder;
   }
-  // The id of a process that has exited. Its handle stays open, so that the id is not handed to
-  // another process in the meantime (Wine reuses ids at once).
-  std::wstring GoneProcessId() {
-    const DWORD id = StartApplication(L"--sleep 0");
-    EXPECT_EQ(WaitForSingleObject(processes_.back(), 30000), WAIT_OBJECT_0);
-    return std::to_wstring(id);
-  }
-  UpdaterRun Run(const Args& arguments, harness::DebugHooks hooks = {}) {
-    std::wstring command = harness::QuoteArgument(test::BinDirectory() + L"\\OrvoUpdater.exe");
-    for (const auto& argument : arguments) command += L" " + harness::QuoteArgument(argument);
-    harness::NoticeWatcher watcher;
-    UpdaterRun result;
-    const ULONGLONG started = GetTickCount64();
-    const auto on_start = hooks.on_start;
-    hooks.on_start = [&](DWORD pid) {
-      if (on_start) on_start(pid);
-      watcher.Start(pid);
-    };
-    result.run = harness::RunUnderDebugger(command, 100000, hooks);
-    result.milliseconds = GetTickCount64() - started;
-    watcher.Stop();
-    result.notices = watcher.Seen();
-    return result;
+  UpdaterRun Run(const Args& arguments, const harness::DebugHooks& hooks = {}) {
+    return harness::RunUpdater(test::BinDirectory() + L"\\OrvoUpdater.exe", arguments, hooks);
   }
   // An update after the application has exited.
   UpdaterRun Update(const std::wstring& root, const std::wstring& staging, Args more = {},
                     const harness::DebugHooks& hooks = {}) {
-    Args arguments = {L"--pid", GoneProcessId(), L"--install-root", root, L"--staging-dir", staging};
+    Args arguments = {L"--pid", std::to_wstring(kestrava_.Gone()), L"--install-root", root,
+                      L"--staging-dir", staging};
     arguments.insert(arguments.end(), more.begin(), more.end());
     return Run(arguments, hooks);
   }
-  // Runs the rows, each of which must be refused with the usage notice before the application is
-  // waited for, and with nothing touched in the two trees or in `also`.
+  // Runs the rows, each of which must be refused with the usage notice before the application
+  // (started first) is waited for, and with nothing touched in the two trees or in `also`.
   void ExpectRefusals(const std::vector<std::pair<Args, Lines>>& rows, const std::wstring& at,
                       const std::wstring& also = L"") {
     const Lines root_before = Snapshot(root_), staging_before = Snapshot(staging_);
@@ -184,16 +145,18 @@ class UpdaterTest : public test::FileTest {
       for (const auto& argument : arguments) described += " [" + U8(argument) + "]";
       SCOPED_TRACE("arguments:" + described);
       Expect(Run(arguments), 1, {kUsage}, logged, at);
-      EXPECT_TRUE(StillRunning(0)) << "the application was waited for";
+      EXPECT_TRUE(kestrava_.Running(0)) << "the application was waited for";
     }
     EXPECT_EQ(Snapshot(root_), root_before);
     EXPECT_EQ(Snapshot(staging_), staging_before);
-    if (!also.empty()) EXPECT_EQ(Snapshot(also), also_before);
+    if (!also.empty()) {
+      EXPECT_EQ(Snapshot(also), also_before);
+    }
   }
 
   std::wstring root_;
   std::wstring staging_;
-  std::vector<HANDLE> processes_;
+  harness::StandIns kestrava_{StandIn()};
 };
 
 TEST_F(UpdaterTest, UpdatesRestartsAndLeavesNothingBehind) {
@@ -308,7 +271,7 @@ TEST_F(UpdaterTest, WaitsOnlyWhileTheApplicationRuns) {
 TEST_F(UpdaterTest, KeepsToTheInstallRootItOpened) {
   root_ = Path(L"apps\\Kestrava");
   MakeInstallAndStaging();
-  const std::wstring pid = std::to_wstring(StartApplication(L"--sleep 600000"));
+  const std::wstring pid = Running();
   DWORD refused = ERROR_SUCCESS;
   harness::DebugHooks hooks;
   hooks.waited_process = std::stoul(pid);
@@ -318,7 +281,7 @@ TEST_F(UpdaterTest, KeepsToTheInstallRootItOpened) {
     } else {
       refused = GetLastError();
     }
-    StopProcesses();
+    kestrava_.Stop();
   };
   const UpdaterRun r =
       Run({L"--pid", pid, L"--install-root", root_, L"--staging-dir", staging_}, hooks);
@@ -336,12 +299,12 @@ TEST_F(UpdaterTest, KeepsToTheInstallRootItOpened) {
 TEST_F(UpdaterTest, GivesUpAfterSixtySeconds) {
   MakeInstallAndStaging();
   const Lines root_before = Snapshot(root_), staging_before = Snapshot(staging_);
-  const std::wstring pid = std::to_wstring(StartApplication(L"--sleep 600000"));
+  const std::wstring pid = Running();
   const UpdaterRun r = Run({L"--pid", pid, L"--install-root", root_, L"--staging-dir", staging_});
   Expect(r, 2, {kTimeout}, {});
   EXPECT_GE(r.milliseconds, 60000u) << "the wait did not last its 60 seconds";
   EXPECT_LT(r.milliseconds, 70000u) << "the wait lasted beyond its 60 seconds";
-  EXPECT_TRUE(StillRunning(0));
+  EXPECT_TRUE(kestrava_.Running(0));
   EXPECT_EQ(Snapshot(root_), root_before);
   EXPECT_EQ(Snapshot(staging_), staging_before);
 }
@@ -352,7 +315,7 @@ TEST_F(UpdaterTest, GivesUpAfterSixtySeconds) {
 // stands in for one that the elevated updater does not see (a user's mapped drive or subst).
 TEST_F(UpdaterTest, RefusesUnusableOptionsAndTouchesNothing) {
   MakeInstallAndStaging();
-  const std::wstring pid = std::to_wstring(StartApplication(L"--sleep 600000"));
+  const std::wstring pid = Running();
   const std::wstring missing = Path(L"missing");
   ExpectRefusals(
       {
@@ -383,7 +346,7 @@ TEST_F(UpdaterTest, RefusesAStagingDirectoryThatNamesTheVolume) {
     GTEST_SKIP() << "runs only in the sandbox (ORVO_SANDBOX set), whose only drive leads into it";
   }
   MakeInstallAndStaging();
-  const std::wstring pid = std::to_wstring(StartApplication(L"--sleep 600000"));
+  const std::wstring pid = Running();
   const std::wstring drive = root_.substr(0, 2);
   std::vector<std::pair<Args, Lines>> rows;
   for (const std::wstring& staging :
@@ -397,26 +360,10 @@ TEST_F(UpdaterTest, RefusesAStagingDirectoryThatNamesTheVolume) {
   SetCurrentDirectoryW(saved);
 }
 
-TEST_F(UpdaterTest, ReportsAFileThatIsHeldAndCarriesOn) {
-  const std::wstring locked = root_ + L"\\bin\\64bit\\data.pak";
-  // The paths as given, and spelt otherwise: every step uses the one resolved path.
-  for (const auto& [root, staging] : {std::pair{root_, staging_},
-                                      {root_ + L"\\bin\\..\\.", L"\\\\?\\" + staging_ + L"\\"}}) {
-    SCOPED_TRACE(U8(root) + " | " + U8(staging));
-    MakeInstallAndStaging();
-    HoldFile(locked);  // another Kestrava process, not the one waited for
-    Expect(Update(root, staging), 0, {kPartial}, {"CopyFile failed: " + U8(locked) + "  err=32"});
-    EXPECT_FALSE(Exists(staging_)) << "the staging directory is cleared all the same";
-    EXPECT_EQ(ReadText(root_ + L"\\readme.txt"), "readme 2");
-    EXPECT_NE(Record(root_ + L"\\bin\\64bit").find("cmdline=\"" + U8(root_) + "\\bin/64bit"),
-              std::string::npos);
-    StopProcesses();
-    test::RemoveTree(root_);
-  }
-}
-
 TEST_F(UpdaterTest, ReportsWhatItCannotCopyOrClear) {
   MakeInstallAndStaging();
+  // An installed file that another Kestrava process holds (not the one waited for).
+  HoldFile(root_ + L"\\bin\\64bit\\data.pak");
   // A staged file another process holds: it cannot be read, and the clean-up leaves it.
   WriteText(staging_ + L"\\held.dll", "held");
   HoldFile(staging_ + L"\\held.dll");
@@ -443,28 +390,29 @@ TEST_F(UpdaterTest, ReportsWhatItCannotCopyOrClear) {
     temporary = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, 0, nullptr);
   };
-  // A read-only directory where a file is staged: both attempts fail, and the bit goes (on
-  // Windows; Wine keeps no read-only bit on a directory).
+  // A folder where a file is staged: both attempts fail.
   WriteText(staging_ + L"\\in the way", "file");
   CreateDirectoryW((root_ + L"\\in the way").c_str(), nullptr);
-  SetFileAttributesW((root_ + L"\\in the way").c_str(), FILE_ATTRIBUTE_READONLY);
-  Expect(Run({L"--pid", GoneProcessId(), L"--install-root", root_, L"--staging-dir", staging_},
+  // Both paths spelt otherwise than the system would: every step uses the one resolved path.
+  Expect(Run({L"--pid", std::to_wstring(kestrava_.Gone()), L"--install-root", root_ + L"\\bin\\..\\.",
+              L"--staging-dir", L"\\\\?\\" + staging_ + L"\\"},
              take_name),
          0, {kPartial},
-         {"CopyFile failed: @\\held.dll  err=32", "CopyFile failed: @\\writing.dll  err=32",
+         {"CopyFile failed: @\\bin\\64bit\\data.pak  err=32",
+          "CopyFile failed: @\\held.dll  err=32", "CopyFile failed: @\\writing.dll  err=32",
           "CopyFile failed: @\\tmp\\new.txt  err=183",
           "CopyFile failed: @\\in the way  err=?"},
          root_);
   CloseHandle(temporary);
   CloseHandle(writer);
   CloseHandle(plugins);
-  StopProcesses();
+  kestrava_.Stop();
   EXPECT_EQ(ReadText(Path(L"outside.txt")), "outside");
   EXPECT_EQ(ReadText(root_ + L"\\plugins\\p.dll"), "plugin");
-  EXPECT_EQ(GetFileAttributesW((root_ + L"\\in the way").c_str()), FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(ReadText(root_ + L"\\readme.txt"), "readme 2");
   EXPECT_EQ(Snapshot(staging_), (Lines{"held.dll=held", "plugins\\"}));
-  Record(root_ + L"\\bin\\64bit");
+  EXPECT_NE(Record(root_ + L"\\bin\\64bit").find("cmdline=\"" + U8(root_) + "\\bin/64bit"),
+            std::string::npos);
 }
 
 TEST_F(UpdaterTest, RestartsAsToldOrSaysItCouldNot) {
@@ -493,21 +441,131 @@ TEST_F(UpdaterTest, RestartsAsToldOrSaysItCouldNot) {
     }
     EXPECT_EQ(ReadText(root_ + L"\\readme.txt"), "readme 2") << "copied before the restart";
     EXPECT_FALSE(Exists(staging_)) << "cleared before the restart";
-    test::RemoveTree(root_);
+    harness::RemoveTree(root_);
   }
 }
 
-// Trees prepared on the host: links, an unreadable directory, a tree deeper than the walk goes.
+// What Windows does and Wine does not, in one update: an executable that another Kestrava process
+// runs cannot be replaced (reported, and the update goes on); a read-only folder where a file is
+// staged loses its read-only bit before the second attempt; a staged file that someone reads,
+// letting it be deleted, goes at once (POSIX semantics), and the staging directory with it.
+TEST_F(UpdaterTest, ReplacesAndRemovesAsWindowsLets) {
+  if (test::OnWine()) {
+    GTEST_SKIP() << "Windows only: Wine lets a rename replace a running executable, keeps no "
+                    "read-only bit on a folder, and refuses POSIX-semantics delete";
+  }
+  MakeInstallAndStaging();
+  const std::wstring running = root_ + L"\\bin\\64bit\\Kestrava.exe";
+  harness::StandIns installed(running);
+  installed.Start(L"--sleep 600000");
+  WriteText(staging_ + L"\\in the way", "file");
+  CreateDirectoryW((root_ + L"\\in the way").c_str(), nullptr);
+  SetFileAttributesW((root_ + L"\\in the way").c_str(), FILE_ATTRIBUTE_READONLY);
+  const HANDLE reader = CreateFileW((staging_ + L"\\readme.txt").c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+  Expect(Update(root_, staging_), 0, {kPartial},
+         {"CopyFile failed: @\\bin\\64bit\\Kestrava.exe  err=?", "CopyFile failed: @\\in the way  err=?"},
+         root_);
+  EXPECT_FALSE(Exists(staging_));
+  CloseHandle(reader);
+  EXPECT_EQ(GetFileAttributesW((root_ + L"\\in the way").c_str()), FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(ReadText(root_ + L"\\bin\\64bit\\data.pak"), "data 2");
+  Record(root_ + L"\\bin\\64bit");
+}
+
+// A drive letter that leads into a folder, as subst makes one: a link on the staging path.
+TEST_F(UpdaterTest, RefusesADriveLetterThatLeadsElsewhere) {
+  if (test::OnWine()) {
+    GTEST_SKIP() << "Windows only: Wine's drive letters are host folders; one that leads into a "
+                    "folder of another drive needs DefineDosDevice";
+  }
+  MakeInstallAndStaging();
+  wchar_t letter = L'Z';
+  while (letter > L'D' && GetDriveTypeW((std::wstring(1, letter) + L":\\").c_str()) != DRIVE_NO_ROOT_DIR) {
+    --letter;
+  }
+  const std::wstring drive = std::wstring(1, letter) + L":";
+  ASSERT_TRUE(DefineDosDeviceW(0, drive.c_str(), dir_.c_str())) << GetLastError();
+  const std::wstring pid = Running();
+  ExpectRefusals({{{L"--pid", pid, L"--install-root", root_, L"--staging-dir", drive + L"\\Kestrava-update"},
+                   {"staging directory reached through a link: " + U8(drive) + "\\Kestrava-update"}}},
+                 L"");
+  DefineDosDeviceW(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, drive.c_str(), dir_.c_str());
+}
+
+// The racing user on Windows, as the sandbox stages one under Wine: while the real updater runs, a
+// thread swaps each staging subdirectory, or the staging directory's parent, with a junction to a
+// canary folder, as fast as it can. No canary may change and none of it reach the install root,
+// every failure reported is a refused entry, and some run must have met a swap (subdirectories) or
+// gone to the end (the parent). ORVO_RACE_RUNS runs of each, 3 by default.
+TEST_F(UpdaterTest, WithstandsAUserWhoSwapsInJunctions) {
+  if (test::OnWine()) GTEST_SKIP() << "Windows only: Wine has no junctions (the sandbox races there)";
+  wchar_t runs[16] = L"3";
+  GetEnvironmentVariableW(L"ORVO_RACE_RUNS", runs, 16);
+  for (const bool parent : {false, true}) {
+    int exercised = 0;
+    for (int run = 0; run < _wtoi(runs); ++run) {
+      const std::wstring w = Path(L"race");
+      harness::RemoveTree(w);
+      root_ = w + L"\\install";
+      staging_ = parent ? w + L"\\via\\stg" : w + L"\\staging";
+      PutStandIn(root_ + L"\\bin\\64bit\\Kestrava.exe");
+      WriteText(w + L"\\canary\\stg\\c.txt", "CANARY");
+      std::vector<std::pair<std::wstring, std::wstring>> pairs;  // a name and its junction
+      if (parent) pairs.push_back({w + L"\\via", w + L"\\via.link"});
+      for (const wchar_t* plugin : {L"\\a", L"\\b", L"\\c", L"\\d"}) {
+        WriteText(staging_ + plugin + L"\\f.txt", "plugin");
+        if (!parent) pairs.push_back({staging_ + plugin, staging_ + plugin + L".link"});
+      }
+      for (const auto& [name, link] : pairs) {
+        ASSERT_EQ(test::MakeJunction(link, w + (parent ? L"\\canary" : L"\\canary\\stg")), 0u);
+      }
+      const Lines canary = Snapshot(w + L"\\canary");
+      std::atomic<bool> stop{false};
+      std::thread racer([&] {
+        while (!stop) {
+          for (const auto& [name, link] : pairs) {
+            if (!MoveFileW(name.c_str(), (name + L"~").c_str())) continue;
+            const bool swapped = MoveFileW(link.c_str(), name.c_str());
+            MoveFileW((name + L"~").c_str(), (swapped ? link : name).c_str());
+          }
+        }
+      });
+      const UpdaterRun r = Update(root_, staging_);
+      stop = true;
+      racer.join();
+      EXPECT_EQ(Snapshot(w + L"\\canary"), canary);
+      for (const auto& line : Snapshot(root_)) EXPECT_EQ(line.find("CANARY"), std::string::npos) << line;
+      int refused = 0;
+      for (size_t i = 1; i < r.run.writes.size(); i += 3) {
+        EXPECT_NE(r.run.writes[i].find("  err=681"), std::string::npos) << r.run.writes[i];
+        ++refused;
+      }
+      EXPECT_TRUE(r.run.exit_code == 0 || (parent && r.run.exit_code == 1)) << r.run.exit_code;
+      if (parent ? r.run.exit_code == 0 : refused > 0) ++exercised;
+    }
+    std::printf("%s race: %d of %ls runs %s\n", parent ? "parent" : "subdirectory", exercised, runs,
+                parent ? "went to the end" : "met a swap");
+    EXPECT_GT(exercised, 0);
+  }
+}
+
+// The trees of tests/fixtures.txt: made by the host under Wine, by the test itself on Windows.
 class UpdaterFixtureTest : public UpdaterTest {
  protected:
-  void SetUp() override {
-    UpdaterTest::SetUp();
-    if (test::LinkFixture(L"").empty()) GTEST_SKIP() << "no host fixtures (ORVO_LINK_FIXTURES)";
+  // The tree `scenario`; empty when this system cannot make it, and `why_` says why.
+  std::wstring Fixture(const std::wstring& scenario) { return test::Fixture(scenario, dir_, why_); }
+  // A file link as a snapshot shows it: Wine shows the file it leads to.
+  static std::string FileLink(const std::string& name, const std::string& content) {
+    return test::OnWine() ? name + "=" + content : name + "->";
   }
+  std::string why_;
 };
 
 TEST_F(UpdaterFixtureTest, NeverFollowsALink) {
-  const std::wstring s = test::LinkFixture(L"links");
+  const std::wstring s = Fixture(L"links");
+  if (s.empty()) GTEST_SKIP() << why_;
   PutStandIn(s + L"\\install\\app\\Kestrava.exe");
   // Spelt otherwise than the system would: the log lines show the resolved paths.
   Expect(Update(s + L"\\install\\.", s + L"/staging/", {L"--exe-subdir", L"app"}), 0, {kPartial},
@@ -523,16 +581,19 @@ TEST_F(UpdaterFixtureTest, NeverFollowsALink) {
             (Lines{"app\\", "app\\Kestrava.exe=" + test::Shown(ReadText(StandIn())),
                    "app\\restart-record.txt=" + Record(s + L"\\install\\app"), "bin->",
                    "hard.txt=new hard\n", "link.txt=new link\n", "locked\\", "new.txt=new\n",
-                   "sub\\", "sub\\a.txt=a\n", "~OrvoUpdater-partial-9.tmp=secret\n"}));
+                   "sub\\", "sub\\a.txt=a\n", FileLink("~OrvoUpdater-partial-9.tmp", "secret\n")}));
   EXPECT_EQ(Snapshot(s + L"\\canary"), kCanary);
   EXPECT_TRUE(Exists(s + L"\\canary-empty"));
-  // What Wine cannot remove as a link stays, with the directories that hold it; nothing else.
-  EXPECT_EQ(Snapshot(s + L"\\staging"), (Lines{"dirlink->", "emptylink->", "filelink.txt=secret\n",
-                                               "locked\\", "sub\\", "sub\\inner->"}));
+  // What is neither a link, nor holds one, nor cannot be read, is cleared.
+  for (const wchar_t* cleared : {L"new.txt", L"link.txt", L"hard.txt", L"bin", L"sub\\a.txt"}) {
+    EXPECT_FALSE(Exists(s + L"\\staging\\" + cleared)) << U8(cleared);
+  }
+  EXPECT_TRUE(Exists(s + L"\\staging\\locked"));
 }
 
 TEST_F(UpdaterFixtureTest, ReportsALinkAlone) {
-  const std::wstring s = test::LinkFixture(L"only-link");
+  const std::wstring s = Fixture(L"only-link");
+  if (s.empty()) GTEST_SKIP() << why_;
   PutStandIn(s + L"\\install\\bin\\64bit\\Kestrava.exe");
   Expect(Update(s + L"\\install", s + L"\\staging"), 0, {kPartial},
          {"CopyFile failed: @\\install\\dirlink  err=681"}, s);
@@ -541,12 +602,27 @@ TEST_F(UpdaterFixtureTest, ReportsALinkAlone) {
   EXPECT_EQ(Snapshot(s + L"\\canary"), kCanary);
 }
 
+// Where the system opens a link as itself, the clean-up removes it as a link, and what it leads to
+// stays.
+TEST_F(UpdaterFixtureTest, RemovesALinkAsALink) {
+  if (test::OnWine()) GTEST_SKIP() << "Windows only: Wine opens a link as what it leads to";
+  const std::wstring s = Fixture(L"only-link");
+  if (s.empty()) GTEST_SKIP() << why_;
+  PutStandIn(s + L"\\install\\bin\\64bit\\Kestrava.exe");
+  Expect(Update(s + L"\\install", s + L"\\staging"), 0, {kPartial},
+         {"CopyFile failed: @\\install\\dirlink  err=681"}, s);
+  Record(s + L"\\install\\bin\\64bit");
+  EXPECT_FALSE(Exists(s + L"\\staging"));
+  EXPECT_EQ(Snapshot(s + L"\\canary"), kCanary);
+}
+
 // A link on the way to the staging directory, a staging directory that is a link, one that leads
 // to the install root, an install root that leads to it.
 TEST_F(UpdaterFixtureTest, RefusesAStagingDirectoryReachedThroughALink) {
+  const std::wstring l = Fixture(L"refuse");
+  if (l.empty()) GTEST_SKIP() << why_;
   MakeInstallAndStaging();
-  const std::wstring pid = std::to_wstring(StartApplication(L"--sleep 600000"));
-  const std::wstring l = test::LinkFixture(L"refuse");
+  const std::wstring pid = Running();
   const std::string link = "staging directory reached through a link: ";
   ExpectRefusals(
       {
@@ -563,12 +639,32 @@ TEST_F(UpdaterFixtureTest, RefusesAStagingDirectoryReachedThroughALink) {
 }
 
 TEST_F(UpdaterFixtureTest, AcceptsAnInstallRootReachedThroughALink) {
-  const std::wstring s = test::LinkFixture(L"root-link");
+  const std::wstring s = Fixture(L"root-link");
+  if (s.empty()) GTEST_SKIP() << why_;
   PutStandIn(s + L"\\real\\bin\\64bit\\Kestrava.exe");
   Expect(Update(s + L"\\rootlink", s + L"\\rootlink\\staging"), 0, {}, {});
   EXPECT_EQ(ReadText(s + L"\\real\\new.txt"), "new\n");
   EXPECT_FALSE(Exists(s + L"\\real\\staging"));
   Record(s + L"\\real\\bin\\64bit");
+}
+
+// The maker of the trees that the tests use on Windows, as far as this system goes: what it makes is
+// what was asked for, and it says what it cannot make.
+TEST_F(UpdaterFixtureTest, MakesItsTreesAsFarAsThisSystemCan) {
+  std::string missing;
+  for (const wchar_t* scenario : {L"links", L"only-link", L"refuse", L"root-link"}) {
+    missing += test::MakeFixture(scenario, Path(L"made"));
+  }
+  std::printf("could not make here: %s\n", missing.empty() ? "nothing" : missing.c_str());
+  if (!test::OnWine()) {
+    EXPECT_EQ(missing, "");
+  }
+  // Folders, files and hard links every system makes; a hard link is another name of the data.
+  for (const char* kind : {"dir ", "file ", "hardlink "}) EXPECT_EQ(missing.find(kind), std::string::npos);
+  const std::wstring made = Path(L"made");
+  EXPECT_EQ(Snapshot(made + L"\\refuse\\install"), Lines{"keep.txt=keep\n"});
+  WriteText(made + L"\\links\\canary\\secret.txt", "changed");
+  EXPECT_EQ(ReadText(made + L"\\links\\install\\hard.txt"), "changed");
 }
 
 }  // namespace

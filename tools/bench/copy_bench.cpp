@@ -1,5 +1,5 @@
 // Measures the tree overlay copy against the floor of this platform and against xcopy, and the
-// copy's peak heap use for a small and a large tree.
+// copy's peak heap use for a small and a large tree, and the stack it uses at its full depth.
 //
 //   orvo_copy_bench WORKDIR [FILES] [BIG_FILES] [BIG_MIB] [ROUNDS]
 //
@@ -21,6 +21,8 @@
 
 #include "fsops/copy_tree.h"
 #include "fsops/dir_handles.h"
+#include "tools/harness/stack_use.h"
+#include "tools/harness/text_io.h"
 
 // Heap accounting for the whole process: current and peak bytes in use.
 namespace {
@@ -95,25 +97,6 @@ Tree MakeTree(const std::wstring& root, int files, int big_files, int big_mib) {
     WriteBytes(root + L"\\" + file, static_cast<std::size_t>(big_mib) << 20, 'B');
   }
   return tree;
-}
-
-void RemoveTree(const std::wstring& root) {
-  WIN32_FIND_DATAW entry;
-  const HANDLE search = FindFirstFileW((root + L"\\*").c_str(), &entry);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring path = root + L"\\" + name;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(path);
-      } else {
-        DeleteFileW(path.c_str());
-      }
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
-  }
-  RemoveDirectoryW(root.c_str());
 }
 
 double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
@@ -197,8 +180,8 @@ long long CopyPeakHeap(const std::wstring& work, int files) {
   g_heap_peak = before;
   CopyTree(source, destination);
   const long long peak = g_heap_peak.load() - before;
-  RemoveTree(source);
-  RemoveTree(destination);
+  orvo::harness::RemoveTree(source);
+  orvo::harness::RemoveTree(destination);
   return peak;
 }
 
@@ -215,7 +198,7 @@ int wmain(int argc, wchar_t** argv) {
   const int big_mib = argc > 4 ? _wtoi(argv[4]) : 4;
   const int rounds = std::max(1, argc > 5 ? _wtoi(argv[5]) : 5);
 
-  RemoveTree(work);
+  orvo::harness::RemoveTree(work);
   CreateDirectoryW(work.c_str(), nullptr);
   const std::wstring staging = work + L"\\staging";
   std::printf("tree: %d small files in 50 directories, %d files of %d MiB\n", files, big_files,
@@ -233,7 +216,7 @@ int wmain(int argc, wchar_t** argv) {
   for (int round = 0; round < rounds; ++round) {
     for (int step = 0; step < 3; ++step) {
       const int method = (round + step) % 3;
-      RemoveTree(destination);
+      orvo::harness::RemoveTree(destination);
       CreateDirectoryW(destination.c_str(), nullptr);
       times[method].push_back(Time([&] {
         if (method == 0) ok[0] &= CopyTree(staging, destination);
@@ -242,7 +225,7 @@ int wmain(int argc, wchar_t** argv) {
       }));
     }
   }
-  RemoveTree(destination);
+  orvo::harness::RemoveTree(destination);
   double best[3], median[3];
   for (int method = 0; method < 3; ++method) {
     std::sort(times[method].begin(), times[method].end());
@@ -263,6 +246,13 @@ int wmain(int argc, wchar_t** argv) {
   const long long large_peak = CopyPeakHeap(work, files);
   std::printf("peak heap during CopyTree: %lld bytes for 100 files, %lld bytes for %d files\n",
               small_peak, large_peak, files);
-  RemoveTree(work);
+
+  // The stack of a walk to the full depth, and one below it, on a thread of 1 MiB (MSVC's main).
+  const std::wstring deep = work + L"\\deep", deep_copy = work + L"\\deep-copy";
+  orvo::harness::MakeDeepTree(deep, orvo::fsops::kMaxTreeDepth + 1);
+  CreateDirectoryW(deep_copy.c_str(), nullptr);
+  const std::size_t stack = orvo::harness::StackUsedBy([&] { CopyTree(deep, deep_copy); }, 1 << 20);
+  std::printf("stack used by CopyTree %d levels deep: %zu bytes\n", orvo::fsops::kMaxTreeDepth, stack);
+  orvo::harness::RemoveTree(work);
   return 0;
 }

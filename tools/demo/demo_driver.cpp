@@ -12,11 +12,12 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "tools/harness/debug_session.h"
-#include "tools/harness/notice_watcher.h"
 #include "tools/harness/processes.h"
 #include "tools/harness/text_io.h"
+#include "tools/harness/update_run.h"
 
 using orvo::harness::Print;
 
@@ -29,35 +30,31 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring updater = argv[1];
   const std::wstring application = argv[2];
 
-  HANDLE holder = nullptr;
+  orvo::harness::StandIns kestrava(application);
   if (argc == 7) {
-    holder = orvo::harness::StartHolder(application, argv[6], 120000, 60000);
-    if (!holder) {
+    if (!kestrava.Hold(argv[6])) {
       Print(L"the helper stand-in did not take " + std::wstring(argv[6]) + L"\n");
       return 65;
     }
     Print(L"[helper] another Kestrava process keeps " + std::wstring(argv[6]) + L" open\n");
   }
-  DWORD app_id = 0;
-  const HANDLE app =
-      orvo::harness::StartProcess(L"\"" + application + L"\" --sleep " + argv[5], &app_id);
-  if (!app) {
+  const DWORD app_id = kestrava.Start(std::wstring(L"--sleep ") + argv[5]);
+  if (!app_id) {
     Print(L"could not start the application stand-in\n");
     return 65;
   }
   Print(L"[application] Kestrava is running as process " + std::to_wstring(app_id) +
         L" and exits in " + argv[5] + L" ms\n");
 
-  const std::wstring command = L"\"" + updater + L"\" --pid " + std::to_wstring(app_id) +
-                               L" --install-root \"" + argv[3] + L"\" --staging-dir \"" + argv[4] +
-                               L"\"";
-  Print(L"[start] " + command + L"\n");
+  const std::vector<std::wstring> arguments = {L"--pid", std::to_wstring(app_id), L"--install-root",
+                                                argv[3], L"--staging-dir", argv[4]};
+  std::wstring shown;
+  for (const auto& argument : arguments) shown += L" " + orvo::harness::QuoteArgument(argument);
+  Print(L"[start] " + updater + shown + L"\n");
   const ULONGLONG started = GetTickCount64();
-  orvo::harness::NoticeWatcher watcher;
   std::string line;
   const auto since = [&] { return std::to_wstring(GetTickCount64() - started) + L" ms] "; };
   orvo::harness::DebugHooks hooks;
-  hooks.on_start = [&](DWORD pid) { watcher.Start(pid); };
   hooks.on_write = [&](const std::string& write) {
     line += write;
     if (!line.empty() && line.back() == '\n') {
@@ -67,16 +64,12 @@ int wmain(int argc, wchar_t** argv) {
   };
   hooks.waited_process = app_id;
   hooks.on_wait = [&] { Print(L"[wait +" + since() + L"OrvoUpdater waits for Kestrava to exit\n"); };
-  const orvo::harness::DebugRun run = orvo::harness::RunUnderDebugger(command, 120000, hooks);
-  watcher.Stop();
-  CloseHandle(app);
-  if (holder) {
-    TerminateProcess(holder, 0);
-    CloseHandle(holder);
-  }
+  const orvo::harness::UpdaterRun updated = orvo::harness::RunUpdater(updater, arguments, hooks, 120000);
+  const orvo::harness::DebugRun& run = updated.run;
+  kestrava.Stop();
 
   if (run.writes.empty()) Print(L"[debug] no debug output\n");
-  const auto notices = watcher.Seen();
+  const auto& notices = updated.notices;
   if (notices.empty()) Print(L"[notice] none shown\n");
   for (const auto& notice : notices) Print(L"[notice] " + notice.text + L" (answered with OK)\n");
   if (!run.started) {

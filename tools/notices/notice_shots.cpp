@@ -22,6 +22,7 @@
 #include "tools/harness/notice_watcher.h"
 #include "tools/harness/processes.h"
 #include "tools/harness/text_io.h"
+#include "tools/harness/update_run.h"
 
 namespace {
 
@@ -34,10 +35,6 @@ constexpr DWORD kExitLimitMs = 30000;
 constexpr DWORD kSettleMs = 700;        // for the box to be drawn after it came to the front
 
 std::wstring g_exchange;
-
-bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 // The notice box of one process, once its text is set, or null once `limit_ms` have passed.
 HWND WaitForBox(DWORD process_id, DWORD limit_ms) {
@@ -73,7 +70,7 @@ bool Shoot(const wchar_t* name, DWORD process_id, Notice expected) {
   RECT place = {};
   GetWindowRect(box, &place);
   const std::wstring rect = g_exchange + L"\\" + name + L".rect";
-  orvo::harness::WriteFileText(
+  orvo::harness::WriteText(
       rect + L".part", std::to_string(place.left) + " " + std::to_string(place.top) + " " +
                            std::to_string(place.right - place.left) + " " +
                            std::to_string(place.bottom - place.top) + "\n");
@@ -81,11 +78,11 @@ bool Shoot(const wchar_t* name, DWORD process_id, Notice expected) {
 
   const std::wstring taken = g_exchange + L"\\" + name + L".taken";
   const ULONGLONG deadline = GetTickCount64() + kShotLimitMs;
-  while (!Exists(taken) && GetTickCount64() < deadline) Sleep(50);
+  while (!orvo::harness::Exists(taken) && GetTickCount64() < deadline) Sleep(50);
   PostMessageW(box, WM_COMMAND, IDOK, 0);
   // Gone before the next notice is looked for, which could otherwise find this one again.
   for (int i = 0; i < 200 && IsWindow(box); ++i) Sleep(50);
-  if (!Exists(taken)) {
+  if (!orvo::harness::Exists(taken)) {
     Print(std::wstring(L"the ") + name + L" notice was never taken\n");
     return false;
   }
@@ -114,16 +111,13 @@ int wmain(int argc, wchar_t** argv) {
     return 64;
   }
   const std::wstring updater = orvo::harness::QuoteArgument(argv[1]);
-  const std::wstring application = orvo::harness::QuoteArgument(argv[2]);
   const std::wstring work = argv[3];
   g_exchange = argv[4];
   const std::wstring root = work + L"\\Kestrava";
   const std::wstring staging = work + L"\\Kestrava-update";
   const std::wstring held = root + L"\\bin\\64bit\\data.pak";
-  orvo::harness::MakeDirectories(root + L"\\bin\\64bit");
-  orvo::harness::MakeDirectories(staging + L"\\bin\\64bit");
-  orvo::harness::WriteFileText(held, "1.4.2");
-  orvo::harness::WriteFileText(staging + L"\\bin\\64bit\\data.pak", "1.5.0");
+  orvo::harness::WriteText(held, "1.4.2");
+  orvo::harness::WriteText(staging + L"\\bin\\64bit\\data.pak", "1.5.0");
   const std::wstring paths = L" --install-root " + orvo::harness::QuoteArgument(root) +
                              L" --staging-dir " + orvo::harness::QuoteArgument(staging);
 
@@ -133,14 +127,11 @@ int wmain(int argc, wchar_t** argv) {
   ok = usage && Shoot(L"usage", usage_id, Notice::kUsage) && ok;
   ok = usage && Ends(usage, 1, L"usage") && ok;
 
-  // An application that has exited (its handle kept, so that the id is not reused), and a helper
-  // of it that still holds a file.
-  DWORD gone_id = 0;
-  const HANDLE gone = orvo::harness::StartProcess(application + L" --sleep 0", &gone_id);
-  WaitForSingleObject(gone, kExitLimitMs);
-  // A slow start (a loaded machine) must not let the update replace the file after all.
-  const HANDLE holder = orvo::harness::StartHolder(argv[2], held, 600000, kBoxLimitMs);
-  if (!holder) {
+  // An application that has exited, and a helper of it that still holds a file; a slow start (a
+  // loaded machine) must not let the update replace the file after all.
+  orvo::harness::StandIns kestrava(argv[2]);
+  const DWORD gone_id = kestrava.Gone();
+  if (!kestrava.Hold(held, kBoxLimitMs)) {
     Print(L"the helper stand-in never held " + held + L"\n");
     ok = false;
   }
@@ -150,25 +141,15 @@ int wmain(int argc, wchar_t** argv) {
   ok = partial && Shoot(L"partial", partial_id, Notice::kPartialCopy) &&
        Shoot(L"restart", partial_id, Notice::kRestartFailed) && ok;
   ok = partial && Ends(partial, 3, L"restart") && ok;
-  for (const HANDLE process : {gone, holder}) {
-    if (!process) continue;
-    TerminateProcess(process, 0);
-    CloseHandle(process);
-  }
+  kestrava.Stop();
 
   // The application that will not exit, and the updater that waits for it. One box at a time:
   // two on the screen at once could overlap in a picture.
-  DWORD running_id = 0;
-  const HANDLE running =
-      orvo::harness::StartProcess(application + L" --sleep 600000", &running_id);
+  const DWORD running_id = kestrava.Start(L"--sleep 600000");
   DWORD waiting_id = 0;
   const HANDLE waiting = orvo::harness::StartProcess(
       updater + L" --pid " + std::to_wstring(running_id) + paths, &waiting_id);
-  ok = running && waiting && Shoot(L"timeout", waiting_id, Notice::kTimeout) && ok;
+  ok = running_id && waiting && Shoot(L"timeout", waiting_id, Notice::kTimeout) && ok;
   ok = waiting && Ends(waiting, 2, L"timeout") && ok;
-  if (running) {
-    TerminateProcess(running, 0);
-    CloseHandle(running);
-  }
   return ok ? 0 : 1;
 }
