@@ -44,6 +44,17 @@ orvo_step() {
   return 1
 }
 
+# Makes FOLDER anew for a script's own use: gone first is only what a script of ours made there
+# (the marker .orvo-own says so) or an empty folder; any other folder is refused and left as it is.
+#   orvo_own_folder FOLDER
+orvo_own_folder() {
+  if [ -e "$1" ] && [ ! -e "$1/.orvo-own" ] && [ -n "$(ls -A -- "$1" 2>/dev/null)" ]; then
+    echo "$1 is not a folder of ours (no .orvo-own in it): not using it" >&2
+    return 1
+  fi
+  chmod -R u+rwx -- "$1" 2>/dev/null; rm -rf -- "$1" && mkdir -p -- "$1" && touch "$1/.orvo-own"
+}
+
 # Makes the system user NAME with an empty home of its own, as on a new machine: whatever an
 # earlier run left (its processes, its home, its Wine prefixes) is gone first. Prints the home.
 #   orvo_fresh_user NAME GROUP

@@ -23,7 +23,7 @@ out=$(realpath -m "${1:-$here/docs}")
 names=(usage partial restart timeout)  # in the order the boxes come up
 
 orvo_ensure_packages
-[ $build = no ] || orvo_build "$here" >/dev/null
+[ $build = no ] || orvo_step build "building" orvo_build "$here" || exit 1
 bin=$here/build/mingw/bin
 prefix=$here/build/mingw/notices-prefix
 work=$(mktemp -d /tmp/orvo-notices.XXXXXX)

@@ -3,17 +3,12 @@
 # links: every kind of link is a symbolic link here (Wine shows one to a folder as a reparse point,
 # one to a file as a plain file), an unreadable folder has mode 000.
 #   make_link_fixtures.sh FOLDER
-# FOLDER is made anew; one that is neither missing nor carries the marker put in it here is left
-# alone and refused.
+# FOLDER is made anew, if it is one of ours (orvo_own_folder).
 set -euo pipefail
+here=$(dirname "${BASH_SOURCE[0]}")
+. "$here/../scripts/lib.sh"
 root=$(realpath -m -- "$1")
-if [ -e "$root" ] && [ ! -e "$root/.orvo-fixtures" ]; then
-  echo "make_link_fixtures.sh: $root is not a fixture folder of ours: not using it" >&2
-  exit 2
-fi
-if [ -d "$root" ]; then chmod -R u+rwx "$root"; rm -rf -- "$root"; fi
-mkdir -p "$root"
-touch "$root/.orvo-fixtures"
+orvo_own_folder "$root" || exit 2
 unreadable=()
 while read -r kind path rest; do
   case "$kind" in ''|'#'*) continue ;; esac
@@ -27,5 +22,5 @@ while read -r kind path rest; do
     unreadable) mkdir -p "$at"; unreadable+=("$at") ;;
     *) echo "make_link_fixtures.sh: unknown kind '$kind' in fixtures.txt" >&2; exit 1 ;;
   esac
-done <"$(dirname "${BASH_SOURCE[0]}")/fixtures.txt"
+done <"$here/fixtures.txt"
 [ ${#unreadable[@]} = 0 ] || chmod 000 "${unreadable[@]}"

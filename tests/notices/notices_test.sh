@@ -6,9 +6,9 @@
 #   notices_test.sh WORK_DIR     (takes the programs already built in build/mingw/bin)
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+. "$here/scripts/lib.sh"
 work=$1
-rm -rf "$work"
-mkdir -p "$work"
+orvo_own_folder "$work" || exit 1
 
 started=$(date +%s)
 bash "$here/scripts/notices.sh" --no-build "$work" || { echo "FAILED: the notices command failed"; exit 1; }

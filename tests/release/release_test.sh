@@ -18,7 +18,8 @@ check() {  # check DESCRIPTION COMMAND...: runs the command, reports its outcome
 }
 same_bytes() { cmp -s "$1" "$2"; }
 
-rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
+. "$here/scripts/lib.sh"
+orvo_own_folder "$work" && cd "$work" || exit 1
 subject="/CN=OrvoUpdater test signer $$-$RANDOM/O=Kestrava test"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj "$subject" \
   -addext "extendedKeyUsage=codeSigning" -addext "keyUsage=critical,digitalSignature" \
