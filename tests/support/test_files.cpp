@@ -58,9 +58,13 @@ void FileTest::SetUp() {
   dir_ = temp + harness::FromUtf8(std::string("orvo-") + info->name()) + L"-" +
          std::to_wstring(GetCurrentProcessId());
   harness::RemoveTree(dir_);
+  GetCurrentDirectoryW(MAX_PATH, saved_directory_);
   ASSERT_TRUE(CreateDirectoryW(dir_.c_str(), nullptr)) << GetLastError();
 }
 
-void FileTest::TearDown() { harness::RemoveTree(dir_); }
+void FileTest::TearDown() {
+  SetCurrentDirectoryW(saved_directory_);
+  harness::RemoveTree(dir_);
+}
 
 }  // namespace orvo::test

@@ -30,6 +30,7 @@ class FileTest : public ::testing::Test {
   std::wstring Path(const std::wstring& relative) const { return dir_ + L"\\" + relative; }
 
   std::wstring dir_;
+  wchar_t saved_directory_[MAX_PATH] = {};  // given back after the test
 };
 
 }  // namespace orvo::test

@@ -23,17 +23,11 @@ class UpdateDirectoriesTest : public test::FileTest {
                                L"Kestrava Application2", L"Stage", L"Staging Area"}) {
       ASSERT_TRUE(CreateDirectoryW(Path(dir).c_str(), nullptr));
     }
-    GetCurrentDirectoryW(MAX_PATH, saved_directory_);
-  }
-  void TearDown() override {
-    SetCurrentDirectoryW(saved_directory_);
-    test::FileTest::TearDown();
   }
   static std::wstring Slashed(std::wstring path) {
     for (auto& c : path) c = c == L'\\' ? L'/' : c;
     return path;
   }
-  wchar_t saved_directory_[MAX_PATH] = {};
 };
 
 TEST_F(UpdateDirectoriesTest, AcceptsOnlyAStagingDirectoryOfItsOwn) {

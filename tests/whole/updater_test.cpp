@@ -353,11 +353,8 @@ TEST_F(UpdaterTest, RefusesAStagingDirectoryThatNamesTheVolume) {
        {drive + L"\\", drive, drive + L"x", L"\\\\?\\" + drive, L"\\\\.\\" + drive}) {
     rows.push_back({{L"--pid", pid, L"--install-root", root_, L"--staging-dir", staging}, {}});
   }
-  wchar_t saved[MAX_PATH] = {};
-  GetCurrentDirectoryW(MAX_PATH, saved);
   SetCurrentDirectoryW((root_ + L"\\bin\\64bit").c_str());
   ExpectRefusals(rows, L"");
-  SetCurrentDirectoryW(saved);
 }
 
 TEST_F(UpdaterTest, ReportsWhatItCannotCopyOrClear) {
@@ -496,9 +493,10 @@ TEST_F(UpdaterTest, RefusesADriveLetterThatLeadsElsewhere) {
 
 // The racing user on Windows, as the sandbox stages one under Wine: while the real updater runs, a
 // thread swaps each staging subdirectory, or the staging directory's parent, with a junction to a
-// canary folder, as fast as it can. No canary may change and none of it reach the install root,
-// every failure reported is a refused entry, and some run must have met a swap (subdirectories) or
-// gone to the end (the parent). ORVO_RACE_RUNS runs of each, 3 by default.
+// canary folder, as fast as it can (three renames: Windows has no atomic exchange, so an entry may
+// also be found missing). No canary may change and none of it reach the install root, every
+// failure reported is a refused or a vanished entry, and some run must have met a swap
+// (subdirectories) or gone to the end (the parent). ORVO_RACE_RUNS runs of each, 3 by default.
 TEST_F(UpdaterTest, WithstandsAUserWhoSwapsInJunctions) {
   if (test::OnWine()) GTEST_SKIP() << "Windows only: Wine has no junctions (the sandbox races there)";
   wchar_t runs[16] = L"3";
@@ -509,26 +507,26 @@ TEST_F(UpdaterTest, WithstandsAUserWhoSwapsInJunctions) {
       const std::wstring w = Path(L"race");
       harness::RemoveTree(w);
       root_ = w + L"\\install";
-      staging_ = parent ? w + L"\\via\\stg" : w + L"\\staging";
+      staging_ = w + (parent ? L"\\via\\stg" : L"\\staging");
       PutStandIn(root_ + L"\\bin\\64bit\\Kestrava.exe");
       WriteText(w + L"\\canary\\stg\\c.txt", "CANARY");
-      std::vector<std::pair<std::wstring, std::wstring>> pairs;  // a name and its junction
-      if (parent) pairs.push_back({w + L"\\via", w + L"\\via.link"});
+      std::vector<std::wstring> names;  // each swapped with the junction "<name>~link"
       for (const wchar_t* plugin : {L"\\a", L"\\b", L"\\c", L"\\d"}) {
         WriteText(staging_ + plugin + L"\\f.txt", "plugin");
-        if (!parent) pairs.push_back({staging_ + plugin, staging_ + plugin + L".link"});
+        if (!parent) names.push_back(staging_ + plugin);
       }
-      for (const auto& [name, link] : pairs) {
-        ASSERT_EQ(test::MakeJunction(link, w + (parent ? L"\\canary" : L"\\canary\\stg")), 0u);
+      if (parent) names.push_back(w + L"\\via");
+      for (const auto& name : names) {
+        ASSERT_EQ(test::MakeJunction(name + L"~link", w + (parent ? L"\\canary" : L"\\canary\\stg")), 0u);
       }
       const Lines canary = Snapshot(w + L"\\canary");
       std::atomic<bool> stop{false};
       std::thread racer([&] {
         while (!stop) {
-          for (const auto& [name, link] : pairs) {
+          for (const auto& name : names) {
             if (!MoveFileW(name.c_str(), (name + L"~").c_str())) continue;
-            const bool swapped = MoveFileW(link.c_str(), name.c_str());
-            MoveFileW((name + L"~").c_str(), (swapped ? link : name).c_str());
+            const bool swapped = MoveFileW((name + L"~link").c_str(), name.c_str());
+            MoveFileW((name + L"~").c_str(), (swapped ? name + L"~link" : name).c_str());
           }
         }
       });
@@ -539,11 +537,13 @@ TEST_F(UpdaterTest, WithstandsAUserWhoSwapsInJunctions) {
       for (const auto& line : Snapshot(root_)) EXPECT_EQ(line.find("CANARY"), std::string::npos) << line;
       int refused = 0;
       for (size_t i = 1; i < r.run.writes.size(); i += 3) {
-        EXPECT_NE(r.run.writes[i].find("  err=681"), std::string::npos) << r.run.writes[i];
-        ++refused;
+        const std::string& line = r.run.writes[i];
+        const std::string code = line.substr(line.rfind("  err=") + 6);
+        EXPECT_TRUE(code == "681" || code == "2" || code == "3") << line;
+        refused += code == "681";
       }
       EXPECT_TRUE(r.run.exit_code == 0 || (parent && r.run.exit_code == 1)) << r.run.exit_code;
-      if (parent ? r.run.exit_code == 0 : refused > 0) ++exercised;
+      exercised += parent ? r.run.exit_code == 0 : refused > 0;
     }
     std::printf("%s race: %d of %ls runs %s\n", parent ? "parent" : "subdirectory", exercised, runs,
                 parent ? "went to the end" : "met a swap");
