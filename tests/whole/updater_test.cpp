@@ -556,6 +556,19 @@ class UpdaterFixtureTest : public UpdaterTest {
  protected:
   // The tree `scenario`; empty when this system cannot make it, and `why_` says why.
   std::wstring Fixture(const std::wstring& scenario) { return test::Fixture(scenario, dir_, why_); }
+  // Updates the tree "only-link", whose one link is all that cannot be copied; its path, or empty
+  // when this system cannot make it.
+  std::wstring UpdateAroundALink() {
+    const std::wstring s = Fixture(L"only-link");
+    if (s.empty()) return s;
+    PutStandIn(s + L"\\install\\bin\\64bit\\Kestrava.exe");
+    Expect(Update(s + L"\\install", s + L"\\staging"), 0, {kPartial},
+           {"CopyFile failed: @\\install\\dirlink  err=681"}, s);
+    Record(s + L"\\install\\bin\\64bit");
+    EXPECT_EQ(ReadText(s + L"\\install\\new.txt"), "new\n");
+    EXPECT_EQ(Snapshot(s + L"\\canary"), kCanary);
+    return s;
+  }
   // A file link as a snapshot shows it: Wine shows the file it leads to.
   static std::string FileLink(const std::string& name, const std::string& content) {
     return test::OnWine() ? name + "=" + content : name + "->";
@@ -591,29 +604,18 @@ TEST_F(UpdaterFixtureTest, NeverFollowsALink) {
   EXPECT_TRUE(Exists(s + L"\\staging\\locked"));
 }
 
+// A link is all in the tree that cannot be copied: reported, and so the partial-copy notice.
 TEST_F(UpdaterFixtureTest, ReportsALinkAlone) {
-  const std::wstring s = Fixture(L"only-link");
-  if (s.empty()) GTEST_SKIP() << why_;
-  PutStandIn(s + L"\\install\\bin\\64bit\\Kestrava.exe");
-  Expect(Update(s + L"\\install", s + L"\\staging"), 0, {kPartial},
-         {"CopyFile failed: @\\install\\dirlink  err=681"}, s);
-  Record(s + L"\\install\\bin\\64bit");
-  EXPECT_EQ(ReadText(s + L"\\install\\new.txt"), "new\n");
-  EXPECT_EQ(Snapshot(s + L"\\canary"), kCanary);
+  if (UpdateAroundALink().empty()) GTEST_SKIP() << why_;
 }
 
 // Where the system opens a link as itself, the clean-up removes it as a link, and what it leads to
 // stays.
 TEST_F(UpdaterFixtureTest, RemovesALinkAsALink) {
   if (test::OnWine()) GTEST_SKIP() << "Windows only: Wine opens a link as what it leads to";
-  const std::wstring s = Fixture(L"only-link");
+  const std::wstring s = UpdateAroundALink();
   if (s.empty()) GTEST_SKIP() << why_;
-  PutStandIn(s + L"\\install\\bin\\64bit\\Kestrava.exe");
-  Expect(Update(s + L"\\install", s + L"\\staging"), 0, {kPartial},
-         {"CopyFile failed: @\\install\\dirlink  err=681"}, s);
-  Record(s + L"\\install\\bin\\64bit");
   EXPECT_FALSE(Exists(s + L"\\staging"));
-  EXPECT_EQ(Snapshot(s + L"\\canary"), kCanary);
 }
 
 // A link on the way to the staging directory, a staging directory that is a link, one that leads

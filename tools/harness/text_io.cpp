@@ -49,6 +49,7 @@ void MakeDirectories(const std::wstring& path) {
 
 std::wstring MakeDeepTree(const std::wstring& root, int levels) {
   std::wstring path = L"\\\\?\\" + root;
+  CreateDirectoryW(path.c_str(), nullptr);
   for (int level = 0; level < levels; ++level) {
     path += L"\\d";
     CreateDirectoryW(path.c_str(), nullptr);

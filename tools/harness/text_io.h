@@ -35,7 +35,7 @@ void ForEachEntry(const std::wstring& directory, Visit visit) {
   FindClose(search);
 }
 
-// Makes `levels` nested directories "d" below `root`, each holding the file "x.txt" with "f", and
+// Makes `root` and `levels` nested directories "d" below it, each holding the file "x.txt" with "f", and
 // returns the deepest as a "\\?\" path, which the path calls take however long it is.
 std::wstring MakeDeepTree(const std::wstring& root, int levels);
 
