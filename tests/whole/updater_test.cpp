@@ -290,9 +290,10 @@ TEST_F(UpdaterTest, KeepsToTheInstallRootItOpened) {
     EXPECT_TRUE(refused == ERROR_ACCESS_DENIED || refused == ERROR_SHARING_VIOLATION) << refused;
     EXPECT_EQ(ReadText(root_ + L"\\readme.txt"), "readme 2");
   } else {
+    const std::string record = Record(root_ + L"\\bin\\64bit");  // before the snapshot: it waits
     EXPECT_EQ(Snapshot(root_),
               (Lines{"bin\\", "bin\\64bit\\", "bin\\64bit\\Kestrava.exe=" + test::Shown(ReadText(StandIn())),
-                     "bin\\64bit\\restart-record.txt=" + Record(root_ + L"\\bin\\64bit")}));
+                     "bin\\64bit\\restart-record.txt=" + record}));
   }
 }
 
@@ -590,9 +591,10 @@ TEST_F(UpdaterFixtureTest, NeverFollowsALink) {
          s);
   // Links in the install root are replaced as names, or left when they have a leftover's name;
   // what they lead to keeps its content.
+  const std::string record = Record(s + L"\\install\\app");  // before the snapshot: it waits
   EXPECT_EQ(Snapshot(s + L"\\install"),
             (Lines{"app\\", "app\\Kestrava.exe=" + test::Shown(ReadText(StandIn())),
-                   "app\\restart-record.txt=" + Record(s + L"\\install\\app"), "bin->",
+                   "app\\restart-record.txt=" + record, "bin->",
                    "hard.txt=new hard\n", "link.txt=new link\n", "locked\\", "new.txt=new\n",
                    "sub\\", "sub\\a.txt=a\n", FileLink("~OrvoUpdater-partial-9.tmp", "secret\n")}));
   EXPECT_EQ(Snapshot(s + L"\\canary"), kCanary);
