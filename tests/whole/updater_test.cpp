@@ -109,6 +109,12 @@ class UpdaterTest : public test::FileTest {
     WriteText(staging_ + L"\\bin\\64bit\\data.pak", "data 2");
     WriteText(staging_ + L"\\readme.txt", "readme 2");
   }
+  // What a stand-in started as `command` (the quoted path of `directory`\Kestrava.exe, as it was
+  // spelt) with `directory` as its current one writes beside itself.
+  static std::string RecordOf(const std::wstring& directory, const std::wstring& command) {
+    return "exe=" + U8(directory) + "\\Kestrava.exe\ncwd=" + U8(directory) + "\ncmdline=\"" +
+           U8(command) + "\"\nflags=1\nshow=1\n";
+  }
   // What the restarted stand-in wrote beside itself: how it was started, as "key=value" lines.
   static std::string Record(const std::wstring& directory) {
     const std::wstring path = directory + L"\\restart-record.txt";
@@ -192,8 +198,7 @@ TEST_F(UpdaterTest, UpdatesRestartsAndLeavesNothingBehind) {
   inside.directory = staging_ + L"\\bin\\64bit";
   Expect(Update(root_, staging_, {}, inside), 0, {}, {});
   const std::wstring bin = root_ + L"\\bin\\64bit";
-  const std::string record = "exe=" + U8(bin) + "\\Kestrava.exe\ncwd=" + U8(bin) + "\ncmdline=\"" +
-                             U8(root_) + "\\bin/64bit\\Kestrava.exe\"\nflags=1\nshow=1\n";
+  const std::string record = RecordOf(bin, root_ + L"\\bin/64bit\\Kestrava.exe");
   EXPECT_EQ(Record(bin), record);
   EXPECT_EQ(Snapshot(root_),
             (Lines{"OrvoUpdater-partial-77.tmp=left", "bin\\", "bin\\64bit\\",
@@ -290,7 +295,8 @@ TEST_F(UpdaterTest, KeepsToTheInstallRootItOpened) {
     EXPECT_TRUE(refused == ERROR_ACCESS_DENIED || refused == ERROR_SHARING_VIOLATION) << refused;
     EXPECT_EQ(ReadText(root_ + L"\\readme.txt"), "readme 2");
   } else {
-    const std::string record = Record(root_ + L"\\bin\\64bit");  // before the snapshot: it waits
+    const std::string record = RecordOf(root_ + L"\\bin\\64bit", root_ + L"\\bin/64bit\\Kestrava.exe");
+    EXPECT_EQ(Record(root_ + L"\\bin\\64bit"), record);  // before the snapshot: it waits
     EXPECT_EQ(Snapshot(root_),
               (Lines{"bin\\", "bin\\64bit\\", "bin\\64bit\\Kestrava.exe=" + test::Shown(ReadText(StandIn())),
                      "bin\\64bit\\restart-record.txt=" + record}));
@@ -577,6 +583,10 @@ class UpdaterFixtureTest : public UpdaterTest {
   std::string why_;
 };
 
+// Links of every kind, in the staging tree and in the install root, and a folder that cannot be
+// listed: reported ("FindFirstFile failed"). A listing that fails part-way is reported the same way,
+// but cannot be made here: Wine lists through a descriptor whose later batches neither a mode nor a
+// rename made after the first one fail.
 TEST_F(UpdaterFixtureTest, NeverFollowsALink) {
   const std::wstring s = Fixture(L"links");
   if (s.empty()) GTEST_SKIP() << why_;
@@ -591,7 +601,8 @@ TEST_F(UpdaterFixtureTest, NeverFollowsALink) {
          s);
   // Links in the install root are replaced as names, or left when they have a leftover's name;
   // what they lead to keeps its content.
-  const std::string record = Record(s + L"\\install\\app");  // before the snapshot: it waits
+  const std::string record = RecordOf(s + L"\\install\\app", s + L"\\install\\app\\Kestrava.exe");
+  EXPECT_EQ(Record(s + L"\\install\\app"), record);  // before the snapshot: it waits
   EXPECT_EQ(Snapshot(s + L"\\install"),
             (Lines{"app\\", "app\\Kestrava.exe=" + test::Shown(ReadText(StandIn())),
                    "app\\restart-record.txt=" + record, "bin->",
