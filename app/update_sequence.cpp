@@ -19,7 +19,8 @@ constexpr unsigned long kAskAgainMs = 100;
 // OpenProcess for waiting. A process's DACL comes from the account that started it: an
 // administrator of another account (over-the-shoulder elevation, Administrator Protection) may be
 // refused, and the debug privilege grants the open then. It is off by default; RtlAdjustPrivilege
-// turns it on without bringing in another DLL. Null, with the reason in `error`, on failure.
+// turns it on for the open, without bringing in another DLL. Null, with the reason in `error`, on
+// failure.
 HANDLE OpenForWaiting(DWORD process_id, DWORD& error) {
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
   error = process ? ERROR_SUCCESS : GetLastError();
@@ -32,6 +33,8 @@ HANDLE OpenForWaiting(DWORD process_id, DWORD& error) {
   if (!adjust || adjust(kDebugPrivilege, TRUE, FALSE, &was_enabled) < 0) return nullptr;
   process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
   error = process ? ERROR_SUCCESS : GetLastError();
+  // As it was: the restarted application inherits the token, privileges' states included.
+  adjust(kDebugPrivilege, was_enabled, FALSE, &was_enabled);
   return process;
 }
 
