@@ -34,9 +34,6 @@ class StandIns {
   // Ends every one.
   void Stop();
 
-  const std::wstring& program() const { return program_; }
-  HANDLE last() const { return processes_.empty() ? nullptr : processes_.back(); }
-
  private:
   std::wstring program_;
   std::vector<HANDLE> processes_;
