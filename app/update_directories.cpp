@@ -14,11 +14,14 @@ namespace {
 using fsops::EqualNoCase;
 using fsops::Purpose;
 
-UpdateDirectories Refused(Refusal refusal) {
+// A refusal, said in one debug line.
+UpdateDirectories Refused(Refusal refusal, const std::wstring& why) {
+  diag::LogLine(why);
   UpdateDirectories refused;
   refused.refusal = refusal;
   return refused;
 }
+
 
 // True when the open root directory `volume` is what `root` ("C:\" or "\\server\share") names:
 // a subst drive or a mapped drive leads into some folder, and its final path shows that; a letter
@@ -87,7 +90,29 @@ std::wstring ResolveDirectoryPath(const std::wstring& path) {
   const std::wstring full = fsops::FullPath(source);
   // A device name comes back as "\\.\NUL": anything but a drive or a share path is refused.
   if (fsops::VolumeRoot(full).empty()) return std::wstring();
+  // A colon after the drive names a stream of a file or folder, never a directory of its own.
+  if (full.find(L':', fsops::IsDrivePath(full) ? 2 : 0) != std::wstring::npos) {
+    return std::wstring();
+  }
   return fsops::TrimSeparators(full);
+}
+
+bool HoldsTheInstallRoot(HANDLE staging, HANDLE root, const std::wstring& final_root) {
+  fsops::FileIdentity staging_id, id;
+  if (!fsops::QueryIdentity(staging, staging_id) || !fsops::QueryIdentity(root, id) ||
+      staging_id == id) {
+    return true;
+  }
+  const std::wstring volume = fsops::VolumeRoot(final_root);
+  for (std::wstring above = final_root; above.size() > volume.size();) {
+    const size_t cut = above.find_last_of(L'\\');
+    above = cut < volume.size() ? volume : above.substr(0, cut);
+    const fsops::Opened ancestor = fsops::OpenDirectoryPath(above, Purpose::kIdentify);
+    if (!ancestor || !fsops::QueryIdentity(ancestor.handle.get(), id) || staging_id == id) {
+      return true;
+    }
+  }
+  return fsops::PathOnVolume(staging) == L"\\";
 }
 
 UpdateDirectories OpenUpdateDirectories(const std::wstring& install_root,
@@ -96,31 +121,55 @@ UpdateDirectories OpenUpdateDirectories(const std::wstring& install_root,
   fsops::Directory& root = opened.install_root;
   root.path = ResolveDirectoryPath(install_root);
   opened.staging.path = ResolveDirectoryPath(staging);
-  if (root.path.empty() || opened.staging.path.empty()) return Refused(Refusal::kUnusablePath);
+  if (root.path.empty()) {
+    return Refused(Refusal::kUnusablePath, L"install root is not a usable path: " + install_root);
+  }
+  if (opened.staging.path.empty()) {
+    return Refused(Refusal::kUnusablePath, L"staging directory is not a usable path: " + staging);
+  }
   LeaveCurrentDirectory();
+  const std::wstring not_its_own =
+      L"staging directory is the install root, lies above it, or is a volume's root: " +
+      opened.staging.path;
   // Long names and the letter case on disk, for the comparisons.
   const std::wstring long_root = fsops::LongPath(root.path);
   const std::wstring long_staging = fsops::LongPath(opened.staging.path);
-  if (long_staging == fsops::VolumeRoot(long_staging)) return Refused(Refusal::kNotItsOwnDirectory);
+  if (long_staging == fsops::VolumeRoot(long_staging)) {
+    return Refused(Refusal::kNotItsOwnDirectory, not_its_own);
+  }
   root.opened = fsops::OpenDirectoryPath(root.path, Purpose::kWriteDirectory);
   if (!root.opened) {
-    diag::LogFailure(L"install root cannot be opened", root.path, root.opened.error);
-    return Refused(Refusal::kInstallRootUnreachable);
+    return Refused(Refusal::kInstallRootUnreachable,
+                   diag::FailureText(L"install root cannot be opened", root.path, root.opened.error));
   }
   const std::wstring final_root = fsops::FinalPath(root.opened.handle.get(), root.path);
+  if (final_root.empty()) {
+    return Refused(Refusal::kInstallRootUnnamed,
+                   L"install root's final path cannot be named: " + root.path);
+  }
   Reached reached = ReachStaging(root.opened.handle.get(), long_root, final_root, long_staging);
   if (reached.volume_error != ERROR_SUCCESS) {
-    diag::LogFailure(L"volume of the staging directory cannot be opened",
-                     fsops::VolumeRoot(long_staging), reached.volume_error);
-    return Refused(Refusal::kVolumeUnreachable);
+    return Refused(Refusal::kVolumeUnreachable,
+                   diag::FailureText(L"volume of the staging directory cannot be opened",
+                                     fsops::VolumeRoot(long_staging), reached.volume_error));
   }
-  if (reached.staging.error == ERROR_STOPPED_ON_SYMLINK) {
-    diag::LogLine(L"staging directory reached through a link: " + opened.staging.path);
-    return Refused(Refusal::kLinkOnTheWay);
+  const DWORD staging_error = reached.staging.error;
+  if (staging_error == ERROR_STOPPED_ON_SYMLINK) {
+    return Refused(Refusal::kLinkOnTheWay,
+                   L"staging directory reached through a link: " + opened.staging.path);
   }
-  if (final_root.empty() || EqualNoCase(reached.final_path, final_root) ||
-      fsops::IsBelow(final_root, reached.final_path)) {
-    return Refused(Refusal::kNotItsOwnDirectory);
+  // Only a staging directory that is not there is nothing to copy; one that is there but cannot
+  // be opened would pass for an update that never happened.
+  if (staging_error != ERROR_SUCCESS && staging_error != ERROR_FILE_NOT_FOUND &&
+      staging_error != ERROR_PATH_NOT_FOUND) {
+    return Refused(Refusal::kStagingUnreachable,
+                   diag::FailureText(L"staging directory cannot be opened", opened.staging.path,
+                                     staging_error));
+  }
+  if (EqualNoCase(reached.final_path, final_root) || fsops::IsBelow(final_root, reached.final_path) ||
+      (reached.staging && HoldsTheInstallRoot(reached.staging.handle.get(),
+                                              root.opened.handle.get(), final_root))) {
+    return Refused(Refusal::kNotItsOwnDirectory, not_its_own);
   }
   opened.staging.opened = std::move(reached.staging);
   return opened;

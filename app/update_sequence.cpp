@@ -16,13 +16,15 @@ namespace {
 
 constexpr unsigned long kAskAgainMs = 100;
 
-// OpenProcess for waiting. A process's DACL comes from the account that started it: an
-// administrator of another account (over-the-shoulder elevation, Administrator Protection) may be
-// refused, and the debug privilege grants the open then. It is off by default; RtlAdjustPrivilege
-// turns it on for the open, without bringing in another DLL. Null, with the reason in `error`, on
-// failure.
+// OpenProcess for waiting, with the right to read the process's times where it is granted. A
+// process's DACL comes from the account that started it: an administrator of another account
+// (over-the-shoulder elevation, Administrator Protection) may be refused, and the debug privilege
+// grants the open then. It is off by default; RtlAdjustPrivilege turns it on for the open, without
+// bringing in another DLL. Null, with the reason in `error`, on failure.
 HANDLE OpenForWaiting(DWORD process_id, DWORD& error) {
-  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
+  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+  if (process) return process;
+  process = OpenProcess(SYNCHRONIZE, FALSE, process_id);
   error = process ? ERROR_SUCCESS : GetLastError();
   if (process || error != ERROR_ACCESS_DENIED) return process;
   using AdjustPrivilege = LONG(NTAPI*)(ULONG, BOOLEAN, BOOLEAN, BOOLEAN*);
@@ -38,13 +40,30 @@ HANDLE OpenForWaiting(DWORD process_id, DWORD& error) {
   return process;
 }
 
+// True when `process` was started after this process: its id was Kestrava's once, but Kestrava
+// has exited and the system gave the id to another process. False when the times cannot be read.
+bool StartedAfterUs(HANDLE process) {
+  FILETIME ours = {}, theirs = {}, unused = {};
+  if (!GetProcessTimes(GetCurrentProcess(), &ours, &unused, &unused, &unused) ||
+      !GetProcessTimes(process, &theirs, &unused, &unused, &unused)) {
+    return false;
+  }
+  return CompareFileTime(&theirs, &ours) > 0;
+}
+
 }  // namespace
 
 bool WaitForApplicationExit(int process_id) {
+  // Our own id is not Kestrava's: the id was free when we were started.
+  if (static_cast<DWORD>(process_id) == GetCurrentProcessId()) return true;
   const ULONGLONG deadline = GetTickCount64() + kWaitLimitMs;
   for (;;) {
     DWORD error = ERROR_SUCCESS;
     if (const HANDLE process = OpenForWaiting(static_cast<DWORD>(process_id), error)) {
+      if (StartedAfterUs(process)) {
+        CloseHandle(process);
+        return true;
+      }
       const ULONGLONG now = GetTickCount64();
       const DWORD wait =
           WaitForSingleObject(process, now < deadline ? static_cast<DWORD>(deadline - now) : 0);
@@ -90,7 +109,7 @@ int RunUpdate() {
   if (!fsops::CopyTree(directories.staging, directories.install_root)) {
     diag::ShowNotice(diag::Notice::kPartialCopy);
   }
-  fsops::ClearStagingDirectory(directories.staging.opened.handle.get());
+  fsops::ClearStagingDirectory(directories.staging.opened);
   // The subdirectory is joined as it was given: "bin/64bit" keeps its slash.
   const std::wstring exe_directory = directories.install_root.path + L'\\' + options.exe_subdir;
   directories = UpdateDirectories();  // the application finds no handle of ours on its folders

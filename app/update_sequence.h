@@ -17,7 +17,8 @@ constexpr unsigned long kSettleDelayMs = 500;  // lets the system release the ap
 int RunUpdate();
 
 // Waits up to kWaitLimitMs for the process to end. True when it ended, when no such process is
-// left, or when the wait itself fails; false on timeout. A process that may not be opened for
+// left, when the id now names a process started after the updater or the updater itself (Kestrava
+// has gone and its id was given again), or when the wait itself fails; false on timeout. A process that may not be opened for
 // waiting (another account's) is opened with the debug privilege, which administrators hold; one
 // that cannot be opened even so is asked for again until it is gone or the time is up.
 bool WaitForApplicationExit(int process_id);

@@ -57,11 +57,15 @@ void SetBasicInfo(HANDLE file, const FILE_BASIC_INFO& source, DWORD attributes) 
   SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic));
 }
 
-// The second attempt at a refused rename, after the destination has lost its read-only bit.
+// The second attempt at a refused rename, after the destination has lost its read-only bit. A
+// read-only destination with other names keeps it, and is reported as refused: the bit belongs to
+// every name of the file, and another may lie outside the install root.
 DWORD RenameAgain(HANDLE file, HANDLE directory, const std::wstring& name) {
   DWORD cause = ERROR_SUCCESS;
   if (const Opened existing = OpenChild(directory, name, Purpose::kRemove)) {
-    if (!IsLinkHandle(existing.handle.get())) ClearReadOnly(existing.handle.get());
+    if (!IsLinkHandle(existing.handle.get()) && !ClearReadOnly(existing.handle.get())) {
+      return ERROR_ACCESS_DENIED;
+    }
   } else {
     // Asking for delete access shows a file that a running program holds (32), which the refused
     // rename reports only as access denied.
@@ -76,53 +80,55 @@ DWORD RenameAgain(HANDLE file, HANDLE directory, const std::wstring& name) {
 
 // Writes the data of `source` to a new temporary file in `directory` and renames it over `name`.
 // Returns the system's code for the step that failed, ERROR_SUCCESS when the file was replaced.
-DWORD InstallFile(HANDLE source, const FILE_BASIC_INFO& info, HANDLE directory,
-                  const std::wstring& name, CopyRun& run) {
+DWORD InstallFile(HANDLE source, const EntryInfo& info, HANDLE directory, const std::wstring& name,
+                  CopyRun& run) {
   const Opened temporary = CreateNewFile(directory, run.partial_name);
   if (!temporary) return temporary.error;
   HANDLE file = temporary.handle.get();
-  const DWORD attributes = info.FileAttributes & kCopiedAttributes;
-  DWORD error = CopyData(source, file, run.buffer);
+  const DWORD attributes = info.basic.FileAttributes & kCopiedAttributes;
+  DWORD error = CopyData(source, info.size, file, run.buffer);
   if (error == ERROR_SUCCESS) {
     // The read-only bit comes last: some systems refuse to rename a read-only file.
-    SetBasicInfo(file, info, attributes & ~FILE_ATTRIBUTE_READONLY);
-    error = RenameInto(file, directory, name);
+    SetBasicInfo(file, info.basic, attributes & ~FILE_ATTRIBUTE_READONLY);
+    // The data reaches the disk before the name does: NTFS journals names and sizes, not data, so
+    // a power cut after a rename of unflushed data can leave the new size over zeros or old
+    // clusters, and the old file gone.
+    if (!FlushFileBuffers(file)) error = GetLastError();
+  }
+  if (error == ERROR_SUCCESS) {
+    error = RetryMomentary([&] { return RenameInto(file, directory, name); });
     if (error != ERROR_SUCCESS) error = RenameAgain(file, directory, name);
   }
   if (error != ERROR_SUCCESS) {
     DeleteByHandle(file);
     return error;
   }
-  if (attributes & FILE_ATTRIBUTE_READONLY) SetBasicInfo(file, info, attributes);
+  if (attributes & FILE_ATTRIBUTE_READONLY) SetBasicInfo(file, info.basic, attributes);
   return ERROR_SUCCESS;
 }
 
 bool CopyOneFile(const Listing& source_listing, const DirEntry& entry, HANDLE destination,
-                 DWORD destination_error, const std::wstring& destination_path, CopyRun& run) {
-  DWORD error = destination_error;
-  if (destination) {
-    const Opened source = OpenChild(source_listing.directory, entry.name, Purpose::kReadFile);
-    FILE_BASIC_INFO info = {};
-    if (!source) {
-      error = source.error;
-    } else if (!IsListedEntry(source_listing, entry, source.handle.get(), &info)) {
-      error = ERROR_STOPPED_ON_SYMLINK;  // not the file that was listed: taken for a link
-    } else {
-      error = InstallFile(source.handle.get(), info, destination, entry.name, run);
-    }
+                 const std::wstring& destination_path, CopyRun& run) {
+  Opened source;
+  DWORD error = RetryMomentary([&] {
+    source = OpenChild(source_listing.directory, entry.name, Purpose::kReadFile);
+    return source.error;
+  });
+  EntryInfo info;
+  if (source && !IsListedEntry(source_listing, entry, source.handle.get(), &info)) {
+    error = ERROR_STOPPED_ON_SYMLINK;  // not the file that was listed: taken for a link
+  } else if (source) {
+    error = InstallFile(source.handle.get(), info, destination, entry.name, run);
   }
   if (error == ERROR_SUCCESS) return true;
   diag::LogFailure(L"CopyFile failed", destination_path, error);
   return false;
 }
 
-// Copies the entries of the open directory `source` into `destination`. When the destination
-// directory could not be made (`destination` null), each file below is reported with
-// `destination_error`.
+// Copies the entries of the open directory `source` into the open directory `destination`.
 bool CopyDirectory(HANDLE source, const std::wstring& source_path, HANDLE destination,
-                   DWORD destination_error, const std::wstring& destination_path, int depth,
-                   CopyRun& run) {
-  if (destination) RemoveLeftovers(destination);
+                   const std::wstring& destination_path, int depth, CopyRun& run) {
+  RemoveLeftovers(destination);
   bool result = true;
   Listing listing(source);
   DirEntry entry;
@@ -132,7 +138,7 @@ bool CopyDirectory(HANDLE source, const std::wstring& source_path, HANDLE destin
       if (entry.is_link()) {
         diag::LogFailure(L"CopyFile failed", target_path, ERROR_STOPPED_ON_SYMLINK);
         result = false;
-      } else if (!CopyOneFile(listing, entry, destination, destination_error, target_path, run)) {
+      } else if (!CopyOneFile(listing, entry, destination, target_path, run)) {
         result = false;
       }
       continue;
@@ -149,24 +155,26 @@ bool CopyDirectory(HANDLE source, const std::wstring& source_path, HANDLE destin
       result = false;
       continue;
     }
-    Opened target;
-    target.error = destination_error;
-    if (destination) {
-      target = CreateOrOpenDirectory(destination, entry.name);
-      // Windows opens a directory link as the link, and its handle shows it; Wine opens the
-      // target, but reports a host link's name as a reparse point.
-      if (target && (IsLinkHandle(target.handle.get()) || IsLinkPath(target_path))) {
-        diag::LogFailure(L"CopyFile failed", target_path, ERROR_STOPPED_ON_SYMLINK);
-        result = false;
-        continue;
-      }
+    const Opened target = CreateOrOpenDirectory(destination, entry.name);
+    // Windows opens a directory link as the link, and its handle shows it; Wine opens the target,
+    // but reports a host link's name as a reparse point. A directory that cannot be made (a file
+    // in the way, access denied) is reported like a file that cannot be copied: nothing below it
+    // can go anywhere.
+    const DWORD target_error = !target ? target.error
+                               : IsLinkHandle(target.handle.get()) || IsLinkPath(target_path)
+                                   ? static_cast<DWORD>(ERROR_STOPPED_ON_SYMLINK)
+                                   : static_cast<DWORD>(ERROR_SUCCESS);
+    if (target_error != ERROR_SUCCESS) {
+      diag::LogFailure(L"CopyFile failed", target_path, target_error);
+      result = false;
+      continue;
     }
     if (!child) {
       // Files below a directory that cannot be read would be lost with the staging tree: say so.
       diag::LogFailure(L"FindFirstFile failed", child_path, child.error);
       result = false;
-    } else if (!CopyDirectory(child.handle.get(), child_path, target.handle.get(), target.error,
-                              target_path, depth + 1, run)) {
+    } else if (!CopyDirectory(child.handle.get(), child_path, target.handle.get(), target_path,
+                              depth + 1, run)) {
       result = false;
     }
   }
@@ -190,7 +198,7 @@ bool CopyTree(const Directory& source, const Directory& destination) {
   }
   CopyRun run;
   return CopyDirectory(source.opened.handle.get(), source.path, destination.opened.handle.get(),
-                       destination.opened.error, destination.path, 0, run);
+                       destination.path, 0, run);
 }
 
 }  // namespace orvo::fsops

@@ -75,16 +75,26 @@ Request RequestFor(Purpose purpose) {
       return {DELETE | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES |
                   FILE_WRITE_ATTRIBUTES,
               kShareAll, kFileDirectoryFile};
+    case Purpose::kIdentify:
+      return {FILE_READ_ATTRIBUTES, kShareAll, 0};
   }
   return {0, 0, 0};
 }
 
+// The Win32 code for a failed native call. A delete still pending comes back as access denied
+// from RtlNtStatusToDosError; it is told apart here, as a file held for a moment.
+DWORD ErrorOf(NTSTATUS status) {
+  constexpr NTSTATUS kDeletePending = static_cast<NTSTATUS>(0xC0000056L);
+  return status == kDeletePending ? static_cast<DWORD>(ERROR_DELETE_PENDING)
+                                  : RtlNtStatusToDosError(status);
+}
+
 // One NtCreateFile relative to `parent`. The name is a single component taken from a listing or
 // made by us, so the only link it could meet is the entry itself, which kFileOpenReparsePoint
-// keeps the system from following.
+// keeps the system from following. The empty name opens `parent` itself again (Reopen).
 Opened CreateRelative(HANDLE parent, const std::wstring& name, ACCESS_MASK access, ULONG share,
                       ULONG disposition, ULONG options) {
-  if (name.empty() || name.size() * sizeof(wchar_t) > 0xFFF0) return Failed(ERROR_INVALID_NAME);
+  if (name.size() * sizeof(wchar_t) > 0xFFF0) return Failed(ERROR_INVALID_NAME);
   UNICODE_STRING unicode_name;
   unicode_name.Buffer = const_cast<wchar_t*>(name.c_str());
   unicode_name.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
@@ -99,7 +109,7 @@ Opened CreateRelative(HANDLE parent, const std::wstring& name, ACCESS_MASK acces
                    options | kFileSynchronousIoNonalert | kFileOpenReparsePoint |
                        kFileOpenForBackupIntent,
                    nullptr, 0);
-  if (!NT_SUCCESS(status)) return Failed(RtlNtStatusToDosError(status));
+  if (!NT_SUCCESS(status)) return Failed(ErrorOf(status));
   Opened opened;
   opened.handle.reset(handle);
   return opened;
@@ -115,9 +125,13 @@ Opened OpenFor(Purpose purpose, Open open) {
   if (!opened && opened.error == ERROR_ACCESS_DENIED && (access & FILE_WRITE_ATTRIBUTES)) {
     opened = open(access & ~FILE_WRITE_ATTRIBUTES);
   }
-  // A directory that someone holds without sharing deletion can still be listed and emptied.
-  if (!opened && opened.error == ERROR_SHARING_VIOLATION && purpose == Purpose::kRemoveDirectory) {
+  // A directory that someone holds without sharing deletion, or that we may read but not delete,
+  // can still be listed and emptied, and its files applied.
+  if (!opened && purpose == Purpose::kRemoveDirectory &&
+      (opened.error == ERROR_SHARING_VIOLATION || opened.error == ERROR_ACCESS_DENIED ||
+       opened.error == ERROR_WRITE_PROTECT)) {
     opened = open(RequestFor(Purpose::kListDirectory).access);
+    opened.list_only = static_cast<bool>(opened);
   }
   return opened;
 }
@@ -199,6 +213,34 @@ Opened OpenChild(HANDLE parent, const std::wstring& name, Purpose purpose) {
   });
 }
 
+Opened Reopen(HANDLE opened, Purpose purpose) {
+  const Request request = RequestFor(purpose);
+  return OpenFor(purpose, [&](ACCESS_MASK access) {
+    return CreateRelative(opened, std::wstring(), access, request.share, kFileOpen, request.options);
+  });
+}
+
+bool FileIdentity::operator==(const FileIdentity& other) const {
+  return volume == other.volume && std::memcmp(id.Identifier, other.id.Identifier, sizeof(id.Identifier)) == 0;
+}
+
+bool QueryIdentity(HANDLE handle, FileIdentity& identity) {
+  FILE_ID_INFO info = {};
+  if (GetFileInformationByHandleEx(handle, FileIdInfo, &info, sizeof(info))) {
+    identity.volume = info.VolumeSerialNumber;
+    identity.id = info.FileId;
+    return true;
+  }
+  // Before Windows 8 and on some file systems: the 32-bit serial and the 64-bit index.
+  BY_HANDLE_FILE_INFORMATION by_handle = {};
+  if (!GetFileInformationByHandle(handle, &by_handle)) return false;
+  identity = FileIdentity();
+  identity.volume = by_handle.dwVolumeSerialNumber;
+  const ULONGLONG index = (ULONGLONG{by_handle.nFileIndexHigh} << 32) | by_handle.nFileIndexLow;
+  std::memcpy(identity.id.Identifier, &index, sizeof(index));
+  return true;
+}
+
 Opened CreateOrOpenDirectory(HANDLE parent, const std::wstring& name) {
   const Request request = RequestFor(Purpose::kWriteDirectory);
   return CreateRelative(parent, name, request.access, request.share, kFileOpenIf, request.options);
@@ -217,13 +259,17 @@ bool NextEntry(Listing& listing, DirEntry& entry) {
       listing.batch.resize(kListingBatchBytes);
       // The restart class starts the listing over from its first entry; only the first call
       // wants that.
+      const bool first = !listing.started;
       const FILE_INFO_BY_HANDLE_CLASS what =
-          listing.started ? FileIdBothDirectoryInfo : FileIdBothDirectoryRestartInfo;
+          first ? FileIdBothDirectoryRestartInfo : FileIdBothDirectoryInfo;
       listing.started = true;
       if (!GetFileInformationByHandleEx(listing.directory, what, listing.batch.data(),
                                         static_cast<DWORD>(listing.batch.size()))) {
         const DWORD error = GetLastError();
-        listing.error = error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
+        // An empty directory without "." and ".." (the root of a FAT or exFAT volume, some
+        // user-mode file systems) answers its first query with "not found".
+        const bool end = error == ERROR_NO_MORE_FILES || (first && error == ERROR_FILE_NOT_FOUND);
+        listing.error = end ? ERROR_SUCCESS : error;
         listing.batch.clear();
         listing.next = 0;
         return false;
@@ -242,8 +288,7 @@ bool NextEntry(Listing& listing, DirEntry& entry) {
   }
 }
 
-bool IsListedEntry(const Listing& listing, const DirEntry& entry, HANDLE handle,
-                   FILE_BASIC_INFO* basic) {
+bool IsListedEntry(const Listing& listing, const DirEntry& entry, HANDLE handle, EntryInfo* out) {
   if (entry.is_link() || listing.path.empty()) return false;
   // One query for the attributes, the times, the id and the path.
   std::vector<unsigned char> buffer;
@@ -260,12 +305,13 @@ bool IsListedEntry(const Listing& listing, const DirEntry& entry, HANDLE handle,
   if (!EqualNoCase(name, Join(listing.path, entry.name))) {
     return false;
   }
-  if (basic) {
-    basic->CreationTime = info->creation;
-    basic->LastAccessTime = info->last_access;
-    basic->LastWriteTime = info->last_write;
-    basic->ChangeTime = info->change;
-    basic->FileAttributes = info->attributes;
+  if (out) {
+    out->basic.CreationTime = info->creation;
+    out->basic.LastAccessTime = info->last_access;
+    out->basic.LastWriteTime = info->last_write;
+    out->basic.ChangeTime = info->change;
+    out->basic.FileAttributes = info->attributes;
+    out->size = info->end_of_file.QuadPart;
   }
   return true;
 }
@@ -289,7 +335,8 @@ bool DeleteByHandle(HANDLE handle) {
                                  &flags, sizeof(flags))) {
     return true;
   }
-  // Older Windows and Wine: clear the read-only bit first, then the classic disposition.
+  // Older Windows and Wine: clear the read-only bit first, then the classic disposition, which
+  // fails for a read-only file that has other names too (ClearReadOnly leaves those).
   ClearReadOnly(handle);
   FILE_DISPOSITION_INFO disposition = {};
   disposition.DeleteFile = TRUE;
@@ -330,28 +377,42 @@ DWORD RenameInto(HANDLE handle, HANDLE parent, const std::wstring& name) {
     status = NtSetInformationFile(handle, &io, info, static_cast<ULONG>(buffer.size()),
                                   static_cast<FILE_INFORMATION_CLASS>(kFileRenameInformation));
   }
-  return NT_SUCCESS(status) ? ERROR_SUCCESS : RtlNtStatusToDosError(status);
+  return NT_SUCCESS(status) ? ERROR_SUCCESS : ErrorOf(status);
 }
 
-DWORD CopyData(HANDLE source, HANDLE target, std::vector<char>& buffer) {
-  const DWORD size = static_cast<DWORD>(buffer.size());
-  for (;;) {
+DWORD CopyData(HANDLE source, LONGLONG size, HANDLE target, std::vector<char>& buffer) {
+  for (LONGLONG left = size; left > 0;) {
+    const DWORD wanted = static_cast<DWORD>(
+        left < static_cast<LONGLONG>(buffer.size()) ? left : static_cast<LONGLONG>(buffer.size()));
     DWORD read = 0;
-    if (!ReadFile(source, buffer.data(), size, &read, nullptr)) return GetLastError();
-    // Only a read of nothing ends the data: a disk file comes back short only at its end, but a
-    // user-mode file system or a redirector may come back short in the middle too.
-    if (read == 0) return ERROR_SUCCESS;
+    if (!ReadFile(source, buffer.data(), wanted, &read, nullptr)) return GetLastError();
+    // A disk file comes back short only at its end, but a user-mode file system or a redirector
+    // may come back short in the middle too: only a read of nothing ends the data early.
+    if (read == 0) return ERROR_FILE_INVALID;
     DWORD written = 0;
     if (!WriteFile(target, buffer.data(), read, &written, nullptr)) return GetLastError();
     if (written != read) return ERROR_WRITE_FAULT;
+    left -= read;
   }
+  // Nobody may write the source while we hold it, but a file system of its own may change it.
+  FILE_STANDARD_INFO standard = {};
+  if (GetFileType(source) == FILE_TYPE_DISK &&
+      GetFileInformationByHandleEx(source, FileStandardInfo, &standard, sizeof(standard)) &&
+      standard.EndOfFile.QuadPart != size) {
+    return ERROR_FILE_INVALID;
+  }
+  return ERROR_SUCCESS;
 }
 
-void ClearReadOnly(HANDLE handle) {
+bool ClearReadOnly(HANDLE handle) {
   FILE_BASIC_INFO basic = {};
-  if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof(basic)) ||
-      !(basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
-    return;
+  if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof(basic))) return false;
+  if (!(basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) return true;
+  // A hard link is another name of the same file, with the same attributes.
+  FILE_STANDARD_INFO standard = {};
+  if (!GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof(standard)) ||
+      (!standard.Directory && standard.NumberOfLinks > 1)) {
+    return false;
   }
   // Zero times leave them as they are; an attribute value of zero would too, so NORMAL stands
   // in when nothing else is left.
@@ -360,7 +421,25 @@ void ClearReadOnly(HANDLE handle) {
   basic.FileAttributes &=
       ~(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
   if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-  SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic));
+  return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
+}
+
+bool IsMomentary(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_DELETE_PENDING;
+}
+
+namespace {
+ULONGLONG run_retry_ms = 0;  // what the steps of this run have waited, all together
+}  // namespace
+
+bool RetryWaits::Next() {
+  if (waited_ + delay_ > kStepRetryMs || run_retry_ms + delay_ > kRunRetryMs) return false;
+  Sleep(delay_);
+  waited_ += delay_;
+  run_retry_ms += delay_;
+  delay_ = delay_ * 2 > 500 ? 500 : delay_ * 2;
+  return true;
 }
 
 }  // namespace orvo::fsops

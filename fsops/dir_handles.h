@@ -33,6 +33,9 @@ using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 struct Opened {
   UniqueHandle handle;
   DWORD error = ERROR_SUCCESS;
+  // Opened for kRemoveDirectory, but to be listed only: someone held it without sharing
+  // deletion, or deleting it is not granted. Reopen tries again for the whole access.
+  bool list_only = false;
   explicit operator bool() const { return handle != nullptr; }
 };
 
@@ -53,7 +56,9 @@ enum class Purpose {
   kRemove,           // delete the entry itself (file, empty directory or link)
   kRemoveDirectory,  // empty a directory through its listing, then delete it; one that someone
                      // holds without sharing deletion (an Explorer window, a process's current
-                     // directory) is opened to be emptied only, and then stays
+                     // directory), or that may be read but not deleted (an ACL without DELETE, a
+                     // read-only share, a write-protected medium), is opened list_only
+  kIdentify,         // read what the object is, nothing more
 };
 
 // Opens the directory `path` for `purpose`, following links on the way and at its end.
@@ -62,6 +67,22 @@ Opened OpenDirectoryPath(const std::wstring& path, Purpose purpose);
 // Opens the entry `name` of the directory `parent` for `purpose`, without following it if it is
 // a link (where the system can open a link as a link: Windows; Wine opens what it points to).
 Opened OpenChild(HANDLE parent, const std::wstring& name, Purpose purpose);
+
+// Opens the object that `opened` is open on again, for `purpose`, through that handle and never
+// through a path: what someone renamed or swapped on the way to it since changes nothing.
+Opened Reopen(HANDLE opened, Purpose purpose);
+
+// What an open object is, whatever it was called to open it: the volume's serial number and the
+// file id on that volume. Two handles are open on one object exactly when these agree.
+struct FileIdentity {
+  ULONGLONG volume = 0;
+  FILE_ID_128 id = {};
+  bool operator==(const FileIdentity& other) const;
+};
+
+// The identity of the object behind `handle`: the 128-bit id where the system gives one (ReFS
+// needs it), the 64-bit one otherwise. False when the system tells neither.
+bool QueryIdentity(HANDLE handle, FileIdentity& identity);
 
 // Opens, or creates, the subdirectory `name` of `parent` for kWriteDirectory, without following a
 // link of that name.
@@ -95,11 +116,17 @@ struct Listing {
 // when it fails; `listing.error` tells the two apart.
 bool NextEntry(Listing& listing, DirEntry& entry);
 
+// What IsListedEntry reads of a handle besides its identity.
+struct EntryInfo {
+  FILE_BASIC_INFO basic = {};  // attributes and times
+  LONGLONG size = 0;           // end of file
+};
+
 // True when `handle`, opened by the name of `entry` relative to `listing.directory`, is the very
 // object that the listing showed: the same file id, the same kind (directory or not), not a link,
-// and reached by that name. Fills `basic`, when given, with the handle's attributes and times.
+// and reached by that name. Fills `info`, when given.
 bool IsListedEntry(const Listing& listing, const DirEntry& entry, HANDLE handle,
-                   FILE_BASIC_INFO* basic = nullptr);
+                   EntryInfo* info = nullptr);
 
 // True when `handle` was opened on a link itself (Windows opens a link as a link when asked; Wine
 // never does, so this is false there).
@@ -110,19 +137,62 @@ bool IsLinkHandle(HANDLE handle);
 bool IsLinkPath(const std::wstring& path);
 
 // Deletes the file, empty directory or link that `handle` was opened on (kRemove or
-// kRemoveDirectory), read-only or not. The name goes when the last handle to it closes.
+// kRemoveDirectory), read-only or not. The name goes when the last handle to it closes. A
+// read-only file with other names is left where the system cannot delete a name without clearing
+// the bit, which all its names share.
 bool DeleteByHandle(HANDLE handle);
 
 // Gives the file `handle` (opened by CreateNewFile) the name `name` in `parent`, replacing a file
 // of that name as a name: a link or a hard link there is replaced, never written through.
 DWORD RenameInto(HANDLE handle, HANDLE parent, const std::wstring& name);
 
-// Copies what is left to read of `source` to `target` through `buffer`, until a read returns
-// nothing. ERROR_SUCCESS, or the system's code for the read or the write that failed.
-DWORD CopyData(HANDLE source, HANDLE target, std::vector<char>& buffer);
+// Copies the `size` bytes of `source` to `target` through `buffer`, going on through short reads
+// and stopping there: a source that would give more (a sparse or endless file of a user-mode file
+// system) fills no more than that. ERROR_SUCCESS; ERROR_FILE_INVALID when the source ended early
+// or no longer has that size afterwards (it changed while it was read); else the system's code
+// for the read or the write that failed.
+DWORD CopyData(HANDLE source, LONGLONG size, HANDLE target, std::vector<char>& buffer);
 
-// Clears the read-only bit of the entry `handle` names, leaving every other attribute and the
-// times as they are.
-void ClearReadOnly(HANDLE handle);
+// Clears the read-only bit of the file or directory `handle` names, leaving every other attribute
+// and the times as they are. A file with more than one name is left alone (false): attributes
+// belong to the file, and another name of it may lie outside our trees.
+bool ClearReadOnly(HANDLE handle);
+
+// True for the errors of a file that someone holds for a moment (a scanner, the search indexer, a
+// backup agent): a sharing or lock violation, or a delete still pending.
+bool IsMomentary(DWORD error);
+
+// How long one step is tried again while its file is held for a moment, and how long all the
+// steps of a run are, together. Scanners hold a file for tens to hundreds of milliseconds, seldom
+// for a second; a Kestrava process that did not exit holds its files for good, and then each file
+// costs a step's time until the run's is spent, after which every step is tried once.
+constexpr ULONGLONG kStepRetryMs = 2000;
+constexpr ULONGLONG kRunRetryMs = 10000;
+
+// The waits between the tries of one step: 10 ms, doubling up to 500 ms.
+class RetryWaits {
+ public:
+  // Waits before the next try; false, without waiting, when the step's or the run's time is spent.
+  bool Next();
+
+ private:
+  ULONGLONG waited_ = 0;
+  DWORD delay_ = 10;
+};
+
+// Runs `step` (which returns a Win32 code) until it succeeds, fails otherwise than for a moment
+// (IsMomentary), or its time is spent. Every try goes through the handles the step holds, never a
+// path. Returns the last code, ERROR_DELETE_PENDING as the access denied that the system gives
+// for it elsewhere.
+template <typename Step>
+DWORD RetryMomentary(Step step) {
+  RetryWaits waits;
+  for (;;) {
+    const DWORD error = step();
+    if (!IsMomentary(error) || !waits.Next()) {
+      return error == ERROR_DELETE_PENDING ? static_cast<DWORD>(ERROR_ACCESS_DENIED) : error;
+    }
+  }
+}
 
 }  // namespace orvo::fsops

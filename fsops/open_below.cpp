@@ -31,6 +31,8 @@ Opened OpenBelow(HANDLE start, const std::wstring& relative, Purpose purpose) {
     DirEntry entry;
     if (!FindEntry(listing, name, entry)) {
       if (listing.error != ERROR_SUCCESS) return Failed(listing.error);
+      // Not listed, yet there (Wine hides its own prefix from listings): not what we were shown.
+      if (OpenChild(directory, name, Purpose::kIdentify)) return Failed(ERROR_STOPPED_ON_SYMLINK);
       return Failed(last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     }
     if (!entry.is_directory()) return Failed(ERROR_DIRECTORY);

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Makes the trees of tests/fixtures.txt on the host, for the tests under Wine, which cannot make
 # links: every kind of link is a symbolic link here (Wine shows one to a folder as a reparse point,
-# one to a file as a plain file), an unreadable folder has mode 000.
-#   make_link_fixtures.sh FOLDER
-# FOLDER is made anew, if it is one of ours (orvo_own_folder).
+# one to a file as a plain file), an unreadable folder has mode 000. With a prefix, its drive M:
+# is made to lead into the folder "alias" of the trees: a drive letter onto a folder of another.
+#   make_link_fixtures.sh FOLDER [PREFIX]
+# FOLDER is made anew, if it is one of ours (orvo_own_folder); PREFIX is used only when it is a
+# finished prefix of ours (.orvo-ready).
 set -euo pipefail
 here=$(dirname "${BASH_SOURCE[0]}")
 . "$here/../scripts/lib.sh"
@@ -24,3 +26,6 @@ while read -r kind path rest; do
   esac
 done <"$here/fixtures.txt"
 [ ${#unreadable[@]} = 0 ] || chmod 000 "${unreadable[@]}"
+if [ -n "${2:-}" ] && [ -f "$2/.orvo-ready" ] && [ -d "$2/dosdevices" ]; then
+  ln -sfn "$root/alias" "$2/dosdevices/m:"
+fi

@@ -114,6 +114,27 @@ std::string MakeFixture(const std::wstring& scenario, const std::wstring& folder
   return missing;
 }
 
+std::wstring OtherSpelling(const std::wstring& path, std::string& why) {
+  std::wstring other;
+  wchar_t host[MAX_PATH] = {};
+  if (OnWine()) {
+    // The host made the drive M: of the prefix lead into the folder "alias" of its trees.
+    const std::wstring alias =
+        GetEnvironmentVariableW(L"ORVO_LINK_FIXTURES", host, MAX_PATH) ? Under(host, "alias") : L"";
+    if (!alias.empty() && path.compare(0, alias.size(), alias) == 0) {
+      other = L"M:" + path.substr(alias.size());
+    }
+  } else if (path.size() > 3 && path[1] == L':') {
+    other = L"\\\\localhost\\" + path.substr(0, 1) + L"$" + path.substr(2);
+  }
+  if (other.empty() || GetFileAttributesW(other.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    why = "no other name of " + harness::ToUtf8(path) + " can be had here (tried [" +
+          harness::ToUtf8(other) + "])";
+    return std::wstring();
+  }
+  return other;
+}
+
 std::wstring Fixture(const std::wstring& scenario, const std::wstring& folder, std::string& why) {
   wchar_t host[MAX_PATH] = {};
   if (GetEnvironmentVariableW(L"ORVO_LINK_FIXTURES", host, MAX_PATH)) {

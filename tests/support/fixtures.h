@@ -21,6 +21,12 @@ std::wstring Fixture(const std::wstring& scenario, const std::wstring& folder, s
 // made, one "<kind> <path>: <why>; " each, or "" when all of it was.
 std::string MakeFixture(const std::wstring& scenario, const std::wstring& folder);
 
+// Another name of the existing folder `path`, which the system resolves by another route to the
+// same folder: under Wine, for a folder of the tree "alias", the drive M: that the host made lead
+// into it; on Windows the administrator's loopback share \\localhost\C$. Empty, with `why`
+// saying why, where there is none.
+std::wstring OtherSpelling(const std::wstring& path, std::string& why);
+
 // Makes `at` a directory junction to the folder `target`, as mklink /J does. ERROR_SUCCESS or the
 // system's code.
 DWORD MakeJunction(const std::wstring& at, const std::wstring& target);

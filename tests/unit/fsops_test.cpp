@@ -60,26 +60,53 @@ TEST_F(FsopsTest, UsesAnEntryOnlyWhenItIsTheOneListed) {
 }
 
 // A disk file comes back short only at its end, a pipe whenever a write has not come yet, as some
-// file systems do too: the copy reads on until a read returns nothing.
-TEST_F(FsopsTest, ReadsUntilAReadReturnsNothing) {
-  HANDLE reading = nullptr, writing = nullptr;
-  ASSERT_TRUE(CreatePipe(&reading, &writing, nullptr, 0));
-  std::thread writer([writing] {
-    for (const char* part : {"first ", "second ", "third"}) {
-      DWORD written = 0;
-      WriteFile(writing, part, static_cast<DWORD>(std::strlen(part)), &written, nullptr);
-      Sleep(50);  // so that each read finds one part
+// file systems do too: the copy reads on through short reads, up to the size the file had when it
+// was opened and no further, and reports a file that ended before it or has another size now.
+TEST_F(FsopsTest, CopiesWhatTheFileHoldsNoMore) {
+  const struct {
+    bool pipe;  // else a disk file that holds all the parts
+    std::vector<const char*> parts;
+    LONGLONG size;
+    const char* copied;
+    DWORD error;
+  } cases[] = {
+      {true, {"first ", "second ", "third"}, 18, "first second third", ERROR_SUCCESS},
+      {true, {"first ", "second ", "third", " and more"}, 18, "first second third", ERROR_SUCCESS},
+      // A pipe ends with this error where a file gives a read of nothing; either is a failure.
+      {true, {"first ", "second "}, 18, "first second ", ERROR_BROKEN_PIPE},
+      {false, {"first ", "second ", "third"}, 18, "first second third", ERROR_SUCCESS},
+      {false, {"first ", "second "}, 18, "first second ", ERROR_FILE_INVALID},
+      {false, {"first ", "second ", "third"}, 6, "first ", ERROR_FILE_INVALID},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.pipe ? "pipe: " : "file: ") + c.copied);
+    HANDLE reading = nullptr, writing = nullptr;
+    std::thread writer;
+    if (c.pipe) {
+      ASSERT_TRUE(CreatePipe(&reading, &writing, nullptr, 0));
+      writer = std::thread([&c, writing] {
+        for (const char* part : c.parts) {
+          DWORD written = 0;
+          WriteFile(writing, part, static_cast<DWORD>(std::strlen(part)), &written, nullptr);
+          Sleep(50);  // so that each read finds one part
+        }
+        CloseHandle(writing);
+      });
+    } else {
+      std::string content;
+      for (const char* part : c.parts) content += part;
+      harness::WriteText(Path(L"source"), content);
+      reading = CreateFileW(Path(L"source").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
     }
-    CloseHandle(writing);
-  });
-  const HANDLE copy = CreateFileW(Path(L"copy").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-  std::vector<char> buffer(1 << 20);
-  const DWORD error = CopyData(reading, copy, buffer);
-  writer.join();
-  CloseHandle(copy);
-  CloseHandle(reading);
-  EXPECT_EQ(harness::ReadText(Path(L"copy")), "first second third");
-  EXPECT_EQ(error, static_cast<DWORD>(ERROR_BROKEN_PIPE));  // how a pipe ends, unlike a file
+    const HANDLE copy = CreateFileW(Path(L"copy").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    std::vector<char> buffer(1 << 20);
+    EXPECT_EQ(CopyData(reading, c.size, copy, buffer), c.error);
+    if (writer.joinable()) writer.join();
+    CloseHandle(copy);
+    CloseHandle(reading);
+    EXPECT_EQ(harness::ReadText(Path(L"copy")), c.copied);
+  }
 }
 
 // However deep a staging tree goes, the copy and the clean-up walk kMaxTreeDepth levels, report
@@ -92,7 +119,7 @@ TEST_F(FsopsTest, WalksItsFullDepthOnASmallStack) {
   bool copied = true;
   const size_t used = harness::StackUsedBy([&] {
     copied = CopyTree(staging, install);
-    ClearStagingDirectory(staging.opened.handle.get());
+    ClearStagingDirectory(staging.opened);
   }, 256 * 1024);
   std::printf("the walk used %zu bytes of stack for %d levels\n", used, kMaxTreeDepth);
   EXPECT_LT(used, 224u * 1024) << "more stack than a quarter of MSVC's main thread has";

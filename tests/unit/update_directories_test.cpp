@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "tests/support/fixtures.h"
 #include "tests/support/test_files.h"
 #include "tools/harness/debug_session.h"
 #include "tools/harness/text_io.h"
@@ -81,6 +82,10 @@ TEST_F(UpdateDirectoriesTest, AcceptsOnlyAStagingDirectoryOfItsOwn) {
       // Nothing definite.
       {drive, stage, kUnusable},
       {L"\\\\?\\" + root + L"\\staging\\..", root, kUnusable},
+      // A stream of the folder names the folder itself: "::$INDEX_ALLOCATION" is its index.
+      {root + L"::$INDEX_ALLOCATION", root2, kUnusable},
+      {L"\\\\?\\" + stage + L"::$INDEX_ALLOCATION", root, kUnusable},
+      {stage, root + L":x", kUnusable},
       {L"", root, kUnusable},
       {stage, drive, kUnusable},  // the install root is held to the same rules
       {stage, L"", kUnusable},
@@ -108,6 +113,42 @@ TEST_F(UpdateDirectoriesTest, AcceptsOnlyAStagingDirectoryOfItsOwn) {
     GetCurrentDirectoryW(MAX_PATH, current);
     GetSystemDirectoryW(system, MAX_PATH);
     EXPECT_EQ(U8(current), U8(c.refusal == Refusal::kUnusablePath ? dir_ : system));
+  }
+}
+
+// One folder under two names that the system resolves by different routes (Wine: a drive letter
+// that the prefix maps into a folder of another drive; Windows: the loopback share
+// \\localhost\C$): the staging directory is told from the install root and the folders above it
+// by what it is, not by how it is spelt.
+TEST_F(UpdateDirectoriesTest, KnowsTheInstallRootUnderAnotherName) {
+  std::string why;
+  const std::wstring top = test::Fixture(L"alias", dir_, why) + L"\\top";
+  const std::wstring root = top + L"\\Kestrava", stage = top + L"\\Stage";
+  const std::wstring other_root = test::OtherSpelling(root, why);
+  const std::wstring other_stage = test::OtherSpelling(stage, why);
+  const std::wstring other_top = test::OtherSpelling(top, why);
+  if (other_root.empty() || other_stage.empty() || other_top.empty()) GTEST_SKIP() << why;
+  const struct {
+    std::wstring staging, install_root;
+    bool refused;
+  } cases[] = {
+      {other_stage, root, false},  // the other route itself is no link
+      {other_root, root, true},
+      {other_top, root, true},
+      {root, other_root, true},
+      {top, other_root, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("staging [" + U8(c.staging) + "] install root [" + U8(c.install_root) + "]");
+    const UpdateDirectories directories = OpenUpdateDirectories(c.install_root, c.staging);
+    EXPECT_EQ(directories.refusal != Refusal::kNone, c.refused);
+    EXPECT_EQ(directories.staging.opened.handle != nullptr, !c.refused);
+    // The identity check on its own, with the install root's path as it was spelt: where the
+    // system names both routes alike (Wine), the paths alone would already tell.
+    const fsops::Opened staging = fsops::OpenDirectoryPath(c.staging, fsops::Purpose::kListDirectory);
+    const fsops::Opened install = fsops::OpenDirectoryPath(c.install_root, fsops::Purpose::kListDirectory);
+    ASSERT_TRUE(staging && install);
+    EXPECT_EQ(HoldsTheInstallRoot(staging.handle.get(), install.handle.get(), c.install_root), c.refused);
   }
 }
 

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/update_sequence.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/test_files.h"
 #include "tools/harness/debug_session.h"
@@ -41,6 +42,8 @@ const std::wstring kPartial =
     L"部分文件覆盖失败，请关闭所有 Kestrava 进程后重试，或手动从官网下载。";
 const std::wstring kRestart = L"更新已完成，但自动重启失败，请手动启动 Kestrava。";
 const Lines kCanary = {"secret.txt=secret\n", "sub\\", "sub\\deep.txt=deep\n"};
+const std::string kNotItsOwn =
+    "staging directory is the install root, lies above it, or is a volume's root: ";
 
 using harness::UpdaterRun;
 
@@ -227,10 +230,9 @@ TEST_F(UpdaterTest, UpdatesRestartsAndLeavesNothingBehind) {
 TEST_F(UpdaterTest, WaitsOnlyWhileTheApplicationRuns) {
   MakeInstallAndStaging();
   // The application holds a file that the update replaces: a copy that did not wait would fail.
-  const HANDLE application = HoldFile(root_ + L"\\bin\\64bit\\data.pak");
-  // Someone holds the staging directory without letting it be deleted: it is emptied, and stays.
-  const HANDLE held = CreateFileW(staging_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  // It stands in the staging directory, which it holds so until it exits: then that goes too.
+  const HANDLE application = kestrava_.Hold(root_ + L"\\bin\\64bit\\data.pak", 60000, staging_);
+  ASSERT_NE(application, nullptr);
   // The application exits a second after the updater has come to its wait.
   ULONGLONG exited = 0, changed = 0;
   std::thread ending;
@@ -257,8 +259,7 @@ TEST_F(UpdaterTest, WaitsOnlyWhileTheApplicationRuns) {
   EXPECT_GE(changed - exited, 450u) << "no pause after the application exited";
   EXPECT_LT(changed - exited, 10000u) << "the update did not go on once the application exited";
   Record(root_ + L"\\bin\\64bit");
-  CloseHandle(held);
-  EXPECT_TRUE(RemoveDirectoryW(staging_.c_str())) << "not left, or not emptied";
+  EXPECT_FALSE(Exists(staging_)) << "kept, since Kestrava stood in it when the updater started";
   // No such process (4294967295 is taken as 2147483647), and a staging directory whose folder
   // does not exist either: nothing to copy, and a restart all the same.
   DeleteFileW((root_ + L"\\bin\\64bit\\restart-record.txt").c_str());
@@ -333,8 +334,13 @@ TEST_F(UpdaterTest, RefusesUnusableOptionsAndTouchesNothing) {
           {{L"--pid=" + pid, L"--install-root", root_, L"--staging-dir", staging_}, {}},
           {{L"--pid", pid, L"--install-root", root_}, {}},
           {{L"--pid", pid, L"--staging-dir", staging_, L"--install-root"}, {}},
-          {{L"--pid", pid, L"--install-root", root_, L"--staging-dir", root_ + L"\\"}, {}},
-          {{L"--pid", pid, L"--install-root", root_, L"--staging-dir", dir_}, {}},
+          {{L"--pid", pid, L"--install-root", root_, L"--staging-dir", root_ + L"\\"},
+           {kNotItsOwn + U8(root_)}},
+          {{L"--pid", pid, L"--install-root", root_, L"--staging-dir", dir_}, {kNotItsOwn + U8(dir_)}},
+          {{L"--pid", pid, L"--install-root", root_, L"--staging-dir", root_ + L"::$INDEX_ALLOCATION"},
+           {"staging directory is not a usable path: " + U8(root_) + "::$INDEX_ALLOCATION"}},
+          {{L"--pid", pid, L"--install-root", L"C:", L"--staging-dir", staging_},
+           {"install root is not a usable path: C:"}},
           {{L"--pid", pid, L"--install-root", missing, L"--staging-dir", staging_},
            {"install root cannot be opened: " + U8(missing) + "  err=2"}},
           {{L"--pid", pid, L"--install-root", L"Q:\\Kestrava", L"--staging-dir", staging_},
@@ -358,7 +364,9 @@ TEST_F(UpdaterTest, RefusesAStagingDirectoryThatNamesTheVolume) {
   std::vector<std::pair<Args, Lines>> rows;
   for (const std::wstring& staging :
        {drive + L"\\", drive, drive + L"x", L"\\\\?\\" + drive, L"\\\\.\\" + drive}) {
-    rows.push_back({{L"--pid", pid, L"--install-root", root_, L"--staging-dir", staging}, {}});
+    rows.push_back({{L"--pid", pid, L"--install-root", root_, L"--staging-dir", staging},
+                    {staging == drive + L"\\" ? kNotItsOwn + U8(staging)
+                                              : "staging directory is not a usable path: " + U8(staging)}});
   }
   SetCurrentDirectoryW((root_ + L"\\bin\\64bit").c_str());
   ExpectRefusals(rows, L"");
@@ -394,9 +402,22 @@ TEST_F(UpdaterTest, ReportsWhatItCannotCopyOrClear) {
     temporary = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, 0, nullptr);
   };
-  // A folder where a file is staged: both attempts fail.
+  // A folder where a file is staged: both attempts fail. A file where a folder is staged: the
+  // folder cannot be made.
   WriteText(staging_ + L"\\in the way", "file");
   CreateDirectoryW((root_ + L"\\in the way").c_str(), nullptr);
+  WriteText(staging_ + L"\\made\\x.dll", "x");
+  WriteText(root_ + L"\\made", "a file");
+  // Read-only files with a second name outside both trees, staged and installed: the bit belongs
+  // to every name, so neither the copy nor the clean-up may clear it.
+  const std::wstring outside_staged = Path(L"outside-staged.txt"), outside_installed = Path(L"outside-installed.txt");
+  for (const auto& [outside, name] : {std::pair{outside_staged, staging_ + L"\\linked.dll"},
+                                      std::pair{outside_installed, root_ + L"\\linked-too.dll"}}) {
+    WriteText(outside, "outside");
+    SetFileAttributesW(outside.c_str(), FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(CreateHardLinkW(name.c_str(), outside.c_str(), nullptr)) << GetLastError();
+  }
+  WriteText(staging_ + L"\\linked-too.dll", "new");
   // Both paths spelt otherwise than the system would: every step uses the one resolved path.
   Expect(Run({L"--pid", std::to_wstring(kestrava_.Gone()), L"--install-root", root_ + L"\\bin\\..\\.",
               L"--staging-dir", L"\\\\?\\" + staging_ + L"\\"},
@@ -405,16 +426,24 @@ TEST_F(UpdaterTest, ReportsWhatItCannotCopyOrClear) {
          {"CopyFile failed: @\\bin\\64bit\\data.pak  err=32",
           "CopyFile failed: @\\held.dll  err=32", "CopyFile failed: @\\writing.dll  err=32",
           "CopyFile failed: @\\tmp\\new.txt  err=183",
-          "CopyFile failed: @\\in the way  err=?"},
+          "CopyFile failed: @\\in the way  err=?", "CopyFile failed: @\\made  err=?"},
          root_);
   CloseHandle(temporary);
   CloseHandle(writer);
   CloseHandle(plugins);
   kestrava_.Stop();
   EXPECT_EQ(ReadText(Path(L"outside.txt")), "outside");
+  for (const auto& outside : {outside_staged, outside_installed}) {
+    EXPECT_EQ(ReadText(outside), "outside");
+    EXPECT_EQ(GetFileAttributesW(outside.c_str()) & FILE_ATTRIBUTE_READONLY, 1u) << U8(outside);
+  }
   EXPECT_EQ(ReadText(root_ + L"\\plugins\\p.dll"), "plugin");
   EXPECT_EQ(ReadText(root_ + L"\\readme.txt"), "readme 2");
-  EXPECT_EQ(Snapshot(staging_), (Lines{"held.dll=held", "plugins\\"}));
+  EXPECT_EQ(ReadText(root_ + L"\\linked.dll"), "outside");
+  // Where the system cannot delete a read-only name without clearing the bit, the name stays.
+  Lines staged = Snapshot(staging_);
+  staged.erase(std::remove(staged.begin(), staged.end(), "linked.dll=outside"), staged.end());
+  EXPECT_EQ(staged, (Lines{"held.dll=held", "plugins\\"}));
   EXPECT_NE(Record(root_ + L"\\bin\\64bit").find("cmdline=\"" + U8(root_) + "\\bin/64bit"),
             std::string::npos);
 }
@@ -558,6 +587,21 @@ TEST_F(UpdaterTest, WithstandsAUserWhoSwapsInJunctions) {
   }
 }
 
+// An id is Kestrava's only while the process that has it was there before the updater: once
+// Kestrava has exited, the system may give its id to a process started later, or to the updater
+// itself. Neither is waited for (here the test program plays the updater).
+TEST(WaitTest, TakesAnIdGivenAgainForAnEndedApplication) {
+  harness::StandIns later(test::BinDirectory() + L"\\kestrava_standin.exe");
+  const DWORD started_later = later.Start(L"--sleep 600000");
+  ASSERT_NE(started_later, 0u);
+  for (const DWORD id : {GetCurrentProcessId(), started_later}) {
+    const ULONGLONG before = GetTickCount64();
+    EXPECT_TRUE(app::WaitForApplicationExit(static_cast<int>(id))) << id;
+    EXPECT_LT(GetTickCount64() - before, 30000u) << "waited for " << id;
+  }
+  EXPECT_TRUE(later.Running(0));
+}
+
 // The trees of tests/fixtures.txt: made by the host under Wine, by the test itself on Windows.
 class UpdaterFixtureTest : public UpdaterTest {
  protected:
@@ -648,7 +692,7 @@ TEST_F(UpdaterFixtureTest, RefusesAStagingDirectoryReachedThroughALink) {
           {{L"--pid", pid, L"--install-root", l + L"\\install", L"--staging-dir", l + L"\\tolink"},
            {link + "@\\tolink"}},
           {{L"--pid", pid, L"--install-root", l + L"\\rootlink", L"--staging-dir", l + L"\\install"},
-           {}},
+           {kNotItsOwn + "@\\install"}},
       },
       l, l);
 }

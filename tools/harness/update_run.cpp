@@ -11,8 +11,8 @@ DWORD StandIns::Start(const std::wstring& arguments) {
   return process ? id : 0;
 }
 
-HANDLE StandIns::Hold(const std::wstring& path, DWORD timeout_ms) {
-  const HANDLE holder = StartHolder(program_, path, 600000, timeout_ms);
+HANDLE StandIns::Hold(const std::wstring& path, DWORD timeout_ms, const std::wstring& directory) {
+  const HANDLE holder = StartHolder(program_, path, 600000, timeout_ms, directory);
   if (holder) processes_.push_back(holder);
   return holder;
 }

@@ -24,8 +24,8 @@ class StandIns {
   DWORD Start(const std::wstring& arguments);
   // One that holds `path` open without sharing until it is ended, as another Kestrava process
   // would; null when it did not take the file within `timeout_ms` (a loaded machine may take many
-  // seconds to start a process).
-  HANDLE Hold(const std::wstring& path, DWORD timeout_ms = 60000);
+  // seconds to start a process). It stands in `directory` (empty: ours).
+  HANDLE Hold(const std::wstring& path, DWORD timeout_ms = 60000, const std::wstring& directory = L"");
   // The id of one that has exited. Its handle stays open, so that the id is not handed to another
   // process in the meantime (Wine reuses ids at once).
   DWORD Gone();
