@@ -96,8 +96,11 @@ DWORD InstallFile(HANDLE source, const EntryInfo& info, HANDLE directory, const 
     if (!FlushFileBuffers(file)) error = GetLastError();
   }
   if (error == ERROR_SUCCESS) {
-    error = RetryMomentary([&] { return RenameInto(file, directory, name); });
-    if (error != ERROR_SUCCESS) error = RenameAgain(file, directory, name);
+    // A refused rename says only "access denied"; RenameAgain tells a held destination (32).
+    error = RetryMomentary([&] {
+      const DWORD refused = RenameInto(file, directory, name);
+      return refused == ERROR_SUCCESS ? refused : RenameAgain(file, directory, name);
+    });
   }
   if (error != ERROR_SUCCESS) {
     DeleteByHandle(file);
