@@ -199,7 +199,18 @@ TEST_F(UpdaterTest, UpdatesRestartsAndLeavesNothingBehind) {
   // Started from inside the staging tree, as Kestrava may do: the updater must not stand there.
   harness::DebugHooks inside;
   inside.directory = staging_ + L"\\bin\\64bit";
+  // Each new file reaches the disk under its temporary name, before it takes the destination's.
+  Lines flushed;
+  inside.on_flush = [&](const std::wstring& path) {
+    const size_t cut = path.find_last_of(L'\\');
+    flushed.push_back(U8(path.substr(0, cut)) +
+                      (path.compare(cut + 1, 21, L"~OrvoUpdater-partial-") == 0 ? "" : " " + U8(path.substr(cut))));
+  };
   Expect(Update(root_, staging_, {}, inside), 0, {}, {});
+  std::sort(flushed.begin(), flushed.end());
+  const std::string r = U8(root_);
+  EXPECT_EQ(flushed, (Lines{r, r, r, r + "\\bin\\64bit", r + "\\bin\\64bit", r + "\\bin\\64bit\\plugins",
+                            r + U8(L"\\資料")}));
   const std::wstring bin = root_ + L"\\bin\\64bit";
   const std::string record = RecordOf(bin, root_ + L"\\bin/64bit\\Kestrava.exe");
   EXPECT_EQ(Record(bin), record);

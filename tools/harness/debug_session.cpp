@@ -27,47 +27,78 @@ std::string ReadDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info
   return ToUtf8(wide);
 }
 
-// A breakpoint on the program's OpenProcess. System DLLs lie at the same address in every process
-// of a session, so our own kernel32's export is where the program's call lands too.
-class OpenProcessTrap {
+// A breakpoint on a function of a system DLL that the program calls. System DLLs lie at the same
+// address in every process of a session, so our own export is where the program's call lands
+// too. A lasting trap is planted again after each call (one step later), a one-shot one is not.
+class Trap {
  public:
-  OpenProcessTrap() {
-    target_ = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "OpenProcess"));
+  Trap(const wchar_t* dll, const char* function, bool lasting) : lasting_(lasting) {
+    target_ = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(dll), function));
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        static_cast<LPCWSTR>(target_), &module_);
   }
-  // Once the DLL that holds OpenProcess is mapped into `process`: plants an int3 there.
+  // Once the DLL that holds the function is mapped into `process`: plants an int3 there.
   void Arm(HANDLE process, const LOAD_DLL_DEBUG_INFO& dll) {
-    if (armed_ || dll.lpBaseOfDll != module_) return;
-    const unsigned char trap = 0xCC;
-    armed_ = ReadProcessMemory(process, target_, &original_, 1, nullptr) &&
-             WriteProcessMemory(process, target_, &trap, 1, nullptr);
-    FlushInstructionCache(process, target_, 1);
+    if (target_ && !armed_ && dll.lpBaseOfDll == module_) Plant(process);
   }
-  // True for the trap's breakpoint: takes the int3 away and lets the call run; `process_id` gets
-  // the process id the call asked for (its third argument).
-  bool Spring(HANDLE process, const DEBUG_EVENT& event, DWORD& process_id) {
+  // True for the trap's breakpoint: takes the int3 away and lets the call run; `context` holds
+  // the call's arguments (Rcx, Rdx, R8, R9).
+  bool Spring(HANDLE process, const DEBUG_EVENT& event, CONTEXT& context) {
     if (!armed_ || event.u.Exception.ExceptionRecord.ExceptionAddress != target_) return false;
     armed_ = false;
     WriteProcessMemory(process, target_, &original_, 1, nullptr);
     FlushInstructionCache(process, target_, 1);
     const HANDLE thread = OpenThread(THREAD_GET_CONTEXT | THREAD_SET_CONTEXT, FALSE, event.dwThreadId);
-    CONTEXT context = {};
+    context = {};
     context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
     GetThreadContext(thread, &context);
-    process_id = static_cast<DWORD>(context.R8);
-    context.Rip = reinterpret_cast<DWORD64>(target_);
-    SetThreadContext(thread, &context);
+    CONTEXT resume = context;
+    resume.Rip = reinterpret_cast<DWORD64>(target_);
+    if (lasting_) {
+      resume.EFlags |= 0x100;  // the trap flag: one step, then plant the int3 again
+      stepping_ = true;
+    }
+    SetThreadContext(thread, &resume);
     CloseHandle(thread);
+    return true;
+  }
+  // True for the single step after a lasting trap's call began: plants the int3 again.
+  bool Step(HANDLE process, const DEBUG_EVENT& event) {
+    if (!stepping_ || event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_SINGLE_STEP) {
+      return false;
+    }
+    stepping_ = false;
+    Plant(process);
     return true;
   }
 
  private:
+  void Plant(HANDLE process) {
+    const unsigned char trap = 0xCC;
+    armed_ = ReadProcessMemory(process, target_, &original_, 1, nullptr) &&
+             WriteProcessMemory(process, target_, &trap, 1, nullptr);
+    FlushInstructionCache(process, target_, 1);
+  }
+
   void* target_ = nullptr;
   HMODULE module_ = nullptr;
   unsigned char original_ = 0;
-  bool armed_ = false;
+  bool armed_ = false, lasting_ = false, stepping_ = false;
 };
+
+// The path of the handle `value` of `process`, as the system names it now; empty when it cannot.
+std::wstring PathOfHandle(HANDLE process, DWORD64 value) {
+  HANDLE ours = nullptr;
+  if (!DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &ours, 0,
+                       FALSE, DUPLICATE_SAME_ACCESS)) {
+    return std::wstring();
+  }
+  std::wstring path(32768, L'\0');
+  const DWORD size = GetFinalPathNameByHandleW(ours, path.data(), static_cast<DWORD>(path.size()), 0);
+  CloseHandle(ours);
+  path.resize(size < path.size() ? size : 0);
+  return path.compare(0, 4, L"\\\\?\\") == 0 ? path.substr(4) : path;
+}
 
 }  // namespace
 
@@ -104,7 +135,8 @@ DebugRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms,
   }
   run.started = true;
   if (hooks.on_start) hooks.on_start(process.dwProcessId);
-  OpenProcessTrap trap;
+  Trap wait_trap(L"kernel32.dll", "OpenProcess", false);
+  Trap flush_trap(L"kernel32.dll", "FlushFileBuffers", true);
 
   const ULONGLONG deadline = GetTickCount64() + timeout_ms;
   bool killed = false;
@@ -125,7 +157,8 @@ DebugRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms,
         break;
       case LOAD_DLL_DEBUG_EVENT:
         if (event.u.LoadDll.hFile) CloseHandle(event.u.LoadDll.hFile);
-        if (hooks.on_wait) trap.Arm(process.hProcess, event.u.LoadDll);
+        if (hooks.on_wait) wait_trap.Arm(process.hProcess, event.u.LoadDll);
+        if (hooks.on_flush) flush_trap.Arm(process.hProcess, event.u.LoadDll);
         break;
       case OUTPUT_DEBUG_STRING_EVENT: {
         run.writes.push_back(ReadDebugString(process.hProcess, event.u.DebugString));
@@ -133,10 +166,14 @@ DebugRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms,
         break;
       }
       case EXCEPTION_DEBUG_EVENT: {
-        DWORD opened = 0;
-        if (trap.Spring(process.hProcess, event, opened)) {
-          if (opened == hooks.waited_process) hooks.on_wait();
-        } else if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
+        CONTEXT call = {};
+        if (wait_trap.Spring(process.hProcess, event, call)) {
+          // OpenProcess(access, inherit, process id)
+          if (static_cast<DWORD>(call.R8) == hooks.waited_process) hooks.on_wait();
+        } else if (flush_trap.Spring(process.hProcess, event, call)) {
+          hooks.on_flush(PathOfHandle(process.hProcess, call.Rcx));  // FlushFileBuffers(file)
+        } else if (!flush_trap.Step(process.hProcess, event) &&
+                   event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
           // The loader's initial breakpoint is ours to swallow; anything else is the program's.
           status = DBG_EXCEPTION_NOT_HANDLED;
         }

@@ -24,6 +24,9 @@ struct DebugHooks {
   // the call goes on: the program has come as far as its wait.
   DWORD waited_process = 0;
   std::function<void()> on_wait;
+  // Called at each call of FlushFileBuffers, before it goes on, with the path of the file that it
+  // flushes as the system names it then.
+  std::function<void(const std::wstring&)> on_flush;
   std::wstring directory;  // the program's current directory; empty: ours
 };
 
