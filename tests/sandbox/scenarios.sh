@@ -64,7 +64,7 @@ canary_before=$(canary_state)
 # delete acts on the object the handle names); everything this program decides is still tested:
 # a walk, a copy or a delete that went through a swapped link would reach these files too.
 race() {  # race RUNS subdirs|parent
-  local w=$c/race run i j staging pairs swapped delay running code problems canary refused raced
+  local w=$c/race run i j staging pairs swapped delay running code problems canary refused raced swaps
   local exercised=0
   for run in $(seq "$1"); do
     rm -rf "$w"; mkdir -p "$w/install/bin/64bit" "$w/ref" "$w/links"
@@ -96,6 +96,9 @@ race() {  # race RUNS subdirs|parent
       'C:\tools\kestrava_standin.exe' 'C:\race\install' "$swapped" $running >"$w/run.log" 2>&1
     code=$?
     kill -TERM $!; wait $!
+    # The exchanges the swapper made. A parent swapper starts while Kestrava still runs and stops as
+    # the updater ends: each of its exchanges came while the updater ran.
+    swaps=$(awk -v n=$((${#pairs[@]} / 2)) '/ rounds, / { print $1 * n - $3 }' "$w/swapper.log")
     problems=""
     for canary in "$w"/ref/*; do
       diff -r "$canary" "$w/${canary##*/}" >/dev/null || problems+=" ${canary##*/} changed;"
@@ -112,17 +115,20 @@ race() {  # race RUNS subdirs|parent
       [ -f "$w/install/bin/64bit/restart-record.txt" ] || problems+=" not restarted;"
       [ "$2" = parent ] || [ "$(cat "$w/install/bin/64bit/version.txt" 2>/dev/null)" = new ] ||
         problems+=" not updated;"
-      # A parent run counts when it went to the end; a subdirectory run when a swap put a link
-      # where a plain directory was.
-      [ "$2" = parent ] || [ "$raced" -gt 0 ] && exercised=$((exercised + 1))
+      # A parent run counts when it went to the end while the parent was swapped; a subdirectory
+      # run when a swap put a link where a plain directory was.
+      if [ "$2" = parent ]; then [ "${swaps:-0}" -gt 0 ]; else [ "$raced" -gt 0 ]; fi &&
+        exercised=$((exercised + 1))
     else
       problems+=" exit code $code;"
     fi
     touch "$w/$mark"
-    check "race $2 $run (exit code $code, $refused entries refused, $raced of them swapped-in plugin folders; $(cat "$w/swapper.log"))" \
+    refused+=" entries refused"
+    [ "$2" = parent ] || refused+=", $raced of them swapped-in plugin folders"
+    check "race $2 $run (exit code $code, $refused; ${swaps:-no} exchanges: $(cat "$w/swapper.log"))" \
       "$problems" "$w/run.log"
   done
-  local what="raced"; [ "$2" = subdirs ] || what="went to the end"
+  local what="raced"; [ "$2" = subdirs ] || what="went to the end while swapped"
   echo "race $2: $exercised of $1 runs $what"
   check "race $2: at least one run $what" "$([ $exercised -gt 0 ] || echo " none did")"
 }
@@ -135,7 +141,7 @@ race() {  # race RUNS subdirs|parent
 # its end between two looks) or before the first tested nothing and is counted as not exercised;
 # at least one run must be killed in the middle of the copy.
 interrupt() {
-  local w=$c/interrupt run k killed new problems extra target pid replaced mid=0 late=0
+  local w=$c/interrupt run k killed new problems extra target updater pid replaced mid=0 late=0
   local before=() now=()
   # Through the demo driver, which answers any notice: no run waits for a user.
   local update=(wine_in_sandbox 'C:\tools\orvo_demo_driver.exe' 'C:\tools\OrvoUpdater.exe'
@@ -151,9 +157,9 @@ interrupt() {
     mapfile -t before < <(stat -c %i "$w"/install/data/big*.pak)
     target=$((1 + RANDOM % 12))
     "${update[@]}" >/dev/null 2>&1 &
-    killed=no pid=""
+    updater=$! killed=no pid=""  # $! changes with every process substitution below
     for _ in $(seq 200000); do
-      kill -0 $! 2>/dev/null || break
+      kill -0 $updater 2>/dev/null || break
       [ -n "$pid" ] || { pid=$(pgrep -u "$(id -u)" -f '^C:\\tools\\OrvoUpdater\.exe' | head -n 1); continue; }
       mapfile -t now < <(stat -c %i "$w"/install/data/big*.pak 2>/dev/null)
       replaced=0
@@ -162,7 +168,7 @@ interrupt() {
       kill -KILL "$pid" 2>/dev/null && killed=yes
       break
     done
-    wait $!
+    wait $updater
     problems="" new=0
     for k in $(seq 20); do
       if cmp -s "$w/install/data/big$k.pak" "$w/ref/new"; then new=$((new + 1))
