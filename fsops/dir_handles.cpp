@@ -1,10 +1,9 @@
 #include "fsops/dir_handles.h"
 
-#include <winternl.h>
-
 #include <cstddef>
 #include <cstring>
 
+#include "fsops/native_api.h"
 #include "fsops/paths.h"
 
 namespace orvo::fsops {

@@ -19,8 +19,8 @@ namespace orvo::fsops {
 
 // How many directory levels below its root the copy and the clean-up walk: real updates stay within
 // a few dozen, and a hostile tree of any depth neither crashes the walk nor exhausts its memory
-// (one listing buffer and one handle a level). A test walks the full depth on a thread with a
-// quarter of the stack that MSVC gives the main thread.
+// (one listing buffer and one handle a level). A test walks the full depth on a thread with the
+// stack that the executable's main thread reserves, and holds it to half of that.
 constexpr int kMaxTreeDepth = 256;
 
 struct HandleCloser {

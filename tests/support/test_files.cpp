@@ -51,6 +51,18 @@ std::wstring BinDirectory() {
   return path.substr(0, path.find_last_of(L"\\/"));
 }
 
+std::wstring UnseenDrive() {
+  const DWORD used = GetLogicalDrives();
+  for (wchar_t letter = L'Q'; letter != L'P'; letter = letter == L'Z' ? L'D' : letter + 1) {
+    const std::wstring drive = std::wstring(1, letter) + L":";
+    wchar_t target[MAX_PATH] = {};
+    if (!(used & (1u << (letter - L'A'))) && !QueryDosDeviceW(drive.c_str(), target, MAX_PATH)) {
+      return drive;
+    }
+  }
+  return std::wstring();
+}
+
 void FileTest::SetUp() {
   wchar_t temp[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, temp);

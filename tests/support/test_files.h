@@ -21,6 +21,9 @@ Lines Snapshot(const std::wstring& root);
 std::string Shown(const std::string& content);
 // The directory that holds the test executable and the other built programs.
 std::wstring BinDirectory();
+// A drive ("Q:") that this session has no definition for, as the elevated updater sees a user's
+// mapped drive or subst letter: no volume, no link, no network. Empty when every letter is taken.
+std::wstring UnseenDrive();
 
 // A fresh, empty folder for each test, removed afterwards.
 class FileTest : public ::testing::Test {

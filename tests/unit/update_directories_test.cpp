@@ -33,9 +33,11 @@ class UpdateDirectoriesTest : public test::FileTest {
 
 TEST_F(UpdateDirectoriesTest, AcceptsOnlyAStagingDirectoryOfItsOwn) {
   const std::wstring root = Path(L"Kestrava Application"), stage = Path(L"Stage");
+  // Without 8.3 names on this volume the short spellings are the long ones: the rows still hold,
+  // but test nothing of their own, which the end of the test reports as a skip.
   wchar_t short_root[MAX_PATH] = {};
   ASSERT_NE(GetShortPathNameW(root.c_str(), short_root, MAX_PATH), 0u);
-  ASSERT_NE(std::wstring(short_root), root) << "no 8.3 name to test with";
+  const bool short_names = std::wstring(short_root) != root;
   wchar_t short_stage[MAX_PATH] = {};
   GetShortPathNameW(Path(L"Staging Area").c_str(), short_stage, MAX_PATH);
   std::wstring upper = root;
@@ -44,6 +46,17 @@ TEST_F(UpdateDirectoriesTest, AcceptsOnlyAStagingDirectoryOfItsOwn) {
   std::wstring deep = stage;
   while (deep.size() < 30000) deep += L"\\a";
   const std::wstring odd = stage + L"\\\xD800x\xDC00", root2 = Path(L"Kestrava Application2");
+  // An existing staging directory longer than MAX_PATH, typed in another case than on disk.
+  std::wstring long_stage = stage;
+  while (long_stage.size() <= MAX_PATH) {
+    long_stage += L"\\" + std::wstring(100, L'x');
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + long_stage).c_str(), nullptr)) << GetLastError();
+  }
+  std::wstring long_typed = long_stage;
+  CharUpperW(long_typed.data());
+  // A drive letter and a share that nothing answers for, without a name to look up.
+  const std::wstring unseen = test::UnseenDrive(), share = L"\\\\127.0.0.1\\orvo-no-share";
+  ASSERT_FALSE(unseen.empty()) << "every drive letter is taken";
   const Refusal kOwn = Refusal::kNotItsOwnDirectory, kUnusable = Refusal::kUnusablePath;
   const struct {
     std::wstring staging;
@@ -61,6 +74,7 @@ TEST_F(UpdateDirectoriesTest, AcceptsOnlyAStagingDirectoryOfItsOwn) {
       {short_stage, root, Refusal::kNone, short_stage, root},  // an 8.3 name is no link
       {deep, root, Refusal::kNone, deep, root},                // 30,000 characters
       {odd, root, Refusal::kNone, odd, root},                  // unpaired surrogates
+      {long_typed, root, Refusal::kNone, long_typed, root},    // the case on disk found by the walk
       {L"a b\"c", root, Refusal::kNone, Path(L"a b\"c"), root},
       {L"\\\\?\\" + stage, L"\\\\?\\" + root, Refusal::kNone, stage, root},
       // The install root itself, however it is spelt (the spellings are resolved as below).
@@ -75,10 +89,10 @@ TEST_F(UpdateDirectoriesTest, AcceptsOnlyAStagingDirectoryOfItsOwn) {
       {dir_, root, kOwn},
       {L"..\\" + dir_.substr(dir_.find_last_of(L'\\') + 1), root, kOwn},
       {volume, root, kOwn},
-      {volume, L"D:\\elsewhere", kOwn},
+      {volume, unseen + L"\\elsewhere", kOwn},
       {drive + L"/", stage, kOwn},
-      {L"\\\\server\\share", root, kOwn},
-      {L"\\\\server\\share\\", root, kOwn},
+      {share, root, kOwn},
+      {share + L"\\", root, kOwn},
       // Nothing definite.
       {drive, stage, kUnusable},
       {L"\\\\?\\" + root + L"\\staging\\..", root, kUnusable},
@@ -93,9 +107,9 @@ TEST_F(UpdateDirectoriesTest, AcceptsOnlyAStagingDirectoryOfItsOwn) {
       // prefix does not have stands in for one that the elevated updater does not see.
       {stage, Path(L"missing"), Refusal::kInstallRootUnreachable},
       {stage, Path(L"Stage\\missing\\x"), Refusal::kInstallRootUnreachable},
-      {stage, L"Q:\\Kestrava", Refusal::kInstallRootUnreachable},
-      {L"Q:\\Kestrava-update", root, Refusal::kVolumeUnreachable},
-      {L"\\\\server\\share\\update", root, Refusal::kVolumeUnreachable},
+      {stage, unseen + L"\\Kestrava", Refusal::kInstallRootUnreachable},
+      {unseen + L"\\Kestrava-update", root, Refusal::kVolumeUnreachable},
+      {share + L"\\update", root, Refusal::kVolumeUnreachable},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("staging [" + U8(c.staging) + "] install root [" + U8(c.install_root) + "]");
@@ -114,6 +128,7 @@ TEST_F(UpdateDirectoriesTest, AcceptsOnlyAStagingDirectoryOfItsOwn) {
     GetSystemDirectoryW(system, MAX_PATH);
     EXPECT_EQ(U8(current), U8(c.refusal == Refusal::kUnusablePath ? dir_ : system));
   }
+  if (!short_names) GTEST_SKIP() << "the 8.3 rows: this volume gives no short names (fsutil 8dot3name)";
 }
 
 // One folder under two names that the system resolves by different routes (Wine: a drive letter

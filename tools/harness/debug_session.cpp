@@ -1,7 +1,12 @@
 #include "tools/harness/debug_session.h"
 
+#include <utility>
+
 namespace orvo::harness {
 namespace {
+
+// What each of the program's lines starts with, as a write of its own.
+constexpr char kLinePrefix[] = "[OrvoUpdater] ";
 
 std::string ReadDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info) {
   const SIZE_T units = info.nDebugStringLength;
@@ -140,6 +145,7 @@ DebugRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms,
 
   const ULONGLONG deadline = GetTickCount64() + timeout_ms;
   bool killed = false;
+  int still_to_come = 0;  // writes of the program's line under way
   for (;;) {
     DEBUG_EVENT event = {};
     // Only the plain WaitForDebugEvent: Wine 8 does not implement the Ex form.
@@ -161,7 +167,15 @@ DebugRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms,
         if (hooks.on_flush) flush_trap.Arm(process.hProcess, event.u.LoadDll);
         break;
       case OUTPUT_DEBUG_STRING_EVENT: {
-        run.writes.push_back(ReadDebugString(process.hProcess, event.u.DebugString));
+        std::string write = ReadDebugString(process.hProcess, event.u.DebugString);
+        if (still_to_come > 0) {
+          --still_to_come;
+        } else if (write == kLinePrefix) {
+          still_to_come = 2;
+        } else {
+          break;  // another writer's
+        }
+        run.writes.push_back(std::move(write));
         if (hooks.on_write) hooks.on_write(run.writes.back());
         break;
       }

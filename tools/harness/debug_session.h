@@ -13,13 +13,16 @@ struct DebugRun {
   bool started = false;             // the process could be created
   bool finished = false;            // it exited on its own before the time limit
   DWORD exit_code = 0;
-  std::vector<std::string> writes;  // each OutputDebugString write in order, as delivered
+  // The program's own lines: each write of "[OrvoUpdater] " and the two writes that follow it (the
+  // text and "\n"), in order, as delivered. Other writers on the channel (the loader, a shell
+  // extension, tools of a native debugger) are left out.
+  std::vector<std::string> writes;
 };
 
 // What to tell the caller of RunUnderDebugger while the program runs, and where it runs.
 struct DebugHooks {
   std::function<void(DWORD)> on_start;               // the new process id, before it runs
-  std::function<void(const std::string&)> on_write;  // each debug write as it arrives
+  std::function<void(const std::string&)> on_write;  // each of `writes` as it arrives
   // Called once, when the program calls OpenProcess on `waited_process` (to wait for it), before
   // the call goes on: the program has come as far as its wait.
   DWORD waited_process = 0;

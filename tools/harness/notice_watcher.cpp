@@ -53,6 +53,19 @@ SeenNotice ReadNotice(HWND box) {
   return notice;
 }
 
+void Dismiss(HWND box) {
+  HWND button = nullptr;
+  for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t class_name[64] = {};
+    GetClassNameW(child, class_name, 64);
+    if (lstrcmpiW(class_name, L"Button") == 0 && IsWindowVisible(child)) button = child;
+  }
+  if (button) PostMessageW(button, BM_CLICK, 0, 0);
+  for (int i = 0; i < 50 && IsWindow(box); ++i) Sleep(20);
+  if (IsWindow(box)) PostMessageW(box, WM_CLOSE, 0, 0);
+  for (int i = 0; i < 200 && IsWindow(box); ++i) Sleep(20);
+}
+
 std::vector<HWND> NoticeBoxes(DWORD process_id) {
   std::vector<HWND> boxes;
   for (HWND box = FindWindowExW(nullptr, nullptr, L"#32770", L"OrvoUpdater"); box;
@@ -91,7 +104,7 @@ void NoticeWatcher::Watch(DWORD process_id) {
         seen_.push_back(std::move(notice));
       }
       answered.push_back(box);
-      PostMessageW(box, WM_COMMAND, IDOK, 0);
+      Dismiss(box);
     }
     // A dismissed box's handle may be reused for the next one.
     answered.erase(std::remove_if(answered.begin(), answered.end(),

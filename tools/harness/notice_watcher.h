@@ -29,8 +29,13 @@ std::vector<HWND> NoticeBoxes(DWORD process_id);
 // What one box shows: caption, text, buttons, icon, owner.
 SeenNotice ReadNotice(HWND box);
 
+// Answers a box as a user would: a click on its one visible button (BM_CLICK); a box that is still
+// up a second later (a click can fail on a box that is not active) gets WM_CLOSE, which a box with
+// only OK takes as OK. Returns once the box is gone, or after a few seconds.
+void Dismiss(HWND box);
+
 // Watches for the updater's message boxes (dialog class "#32770", caption "OrvoUpdater") that
-// belong to one process, records each and presses its OK button. Runs on a thread of its own from
+// belong to one process, records each and answers it (Dismiss). Runs on a thread of its own from
 // Start until Stop or destruction.
 class NoticeWatcher {
  public:

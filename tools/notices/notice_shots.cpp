@@ -79,9 +79,8 @@ bool Shoot(const wchar_t* name, DWORD process_id, Notice expected) {
   const std::wstring taken = g_exchange + L"\\" + name + L".taken";
   const ULONGLONG deadline = GetTickCount64() + kShotLimitMs;
   while (!orvo::harness::Exists(taken) && GetTickCount64() < deadline) Sleep(50);
-  PostMessageW(box, WM_COMMAND, IDOK, 0);
   // Gone before the next notice is looked for, which could otherwise find this one again.
-  for (int i = 0; i < 200 && IsWindow(box); ++i) Sleep(50);
+  orvo::harness::Dismiss(box);
   if (!orvo::harness::Exists(taken)) {
     Print(std::wstring(L"the ") + name + L" notice was never taken\n");
     return false;
