@@ -72,30 +72,12 @@ void LeaveCurrentDirectory() {
 
 }  // namespace
 
-std::wstring ResolveDirectoryPath(const std::wstring& path) {
-  if (path.empty() || fsops::IsDriveRelative(path)) return std::wstring();
-  std::wstring source = path;
-  if (fsops::IsNamespacePath(path)) {
-    // The prefix "\\?\" turns off all resolving ("\\?\C:\a\..\b" names a directory ".."): such a
-    // path is taken only where it names what it would name without the prefix.
-    source = path.compare(0, 4, L"\\\\?\\") == 0 ? fsops::WithoutExtendedPrefix(path) : L"";
-    if (source.empty() || !EqualNoCase(fsops::TrimSeparators(fsops::FullPath(source)),
-                                       fsops::TrimSeparators(source))) {
-      return std::wstring();
-    }
-  }
-  const std::wstring full = fsops::FullPath(source);
-  // A device name comes back as "\\.\NUL": anything but a drive or a share path is refused.
-  if (fsops::VolumeRoot(full).empty()) return std::wstring();
-  return fsops::TrimSeparators(full);
-}
-
 UpdateDirectories OpenUpdateDirectories(const std::wstring& install_root,
                                         const std::wstring& staging) {
   UpdateDirectories opened;
   fsops::Directory& root = opened.install_root;
-  root.path = ResolveDirectoryPath(install_root);
-  opened.staging.path = ResolveDirectoryPath(staging);
+  root.path = fsops::ResolveDirectoryPath(install_root);
+  opened.staging.path = fsops::ResolveDirectoryPath(staging);
   if (root.path.empty() || opened.staging.path.empty()) return Refused(Refusal::kUnusablePath);
   LeaveCurrentDirectory();
   // Long names and the letter case on disk, for the comparisons.
