@@ -7,15 +7,16 @@
 // KERNEL32 and SHELL32). Once the new files are in the staging directory:
 //
 //   orvo::caller::UpdateRequest request;
-//   request.updater = install_root + L"\\OrvoUpdater.exe";
+//   request.updater = updater_path;  // the full path of OrvoUpdater.exe
 //   request.process_id = GetCurrentProcessId();
 //   request.install_root = install_root;
 //   request.staging_dir = staging_dir;
 //   request.owner = main_window;  // the consent prompt comes up in front of it
 //   const orvo::caller::StartResult result = orvo::caller::StartUpdater(request);
 //
-// and act on result.outcome as each value below says. Call it from a thread that can show a
-// window (the UI thread): the consent prompt is the system's, but it belongs to that thread.
+// and act on result.outcome as each value below says. Call it from the UI thread: the consent
+// prompt comes up for that thread's window, and the shell expects COM initialized as a
+// single-threaded apartment there (CoInitializeEx), as a UI thread has it.
 
 #include <windows.h>
 #include <shellapi.h>
@@ -70,8 +71,8 @@ enum class Refusal {
   kRelativePath,       // "Kestrava", ".\update", "\Kestrava": relative to a current directory,
                        // and the elevated updater's is not Kestrava's
   kDriveRelativePath,  // "C:" or "C:update": relative to a hidden per-drive current directory
-  kUnusablePath,       // a device name ("NUL"), the device namespace ("\\.\"), a "\\?\" path that
-                       // does not name what it would name without the prefix
+  kUnusablePath,       // a device name, the device namespace ("\\.\"), and any "\\?\" or
+                       // "\??\" path but a plain "\\?\C:\..." or "\\?\UNC\..." one
   kNotItsOwnDirectory, // a staging directory that is the install root, lies above it, or is the
                        // root of a volume or share: the updater's clean-up would delete it all
 };
