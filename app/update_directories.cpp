@@ -75,28 +75,6 @@ void LeaveCurrentDirectory() {
 
 }  // namespace
 
-std::wstring ResolveDirectoryPath(const std::wstring& path) {
-  if (path.empty() || fsops::IsDriveRelative(path)) return std::wstring();
-  std::wstring source = path;
-  if (fsops::IsNamespacePath(path)) {
-    // The prefix "\\?\" turns off all resolving ("\\?\C:\a\..\b" names a directory ".."): such a
-    // path is taken only where it names what it would name without the prefix.
-    source = path.compare(0, 4, L"\\\\?\\") == 0 ? fsops::WithoutExtendedPrefix(path) : L"";
-    if (source.empty() || !EqualNoCase(fsops::TrimSeparators(fsops::FullPath(source)),
-                                       fsops::TrimSeparators(source))) {
-      return std::wstring();
-    }
-  }
-  const std::wstring full = fsops::FullPath(source);
-  // A device name comes back as "\\.\NUL": anything but a drive or a share path is refused.
-  if (fsops::VolumeRoot(full).empty()) return std::wstring();
-  // A colon after the drive names a stream of a file or folder, never a directory of its own.
-  if (full.find(L':', fsops::IsDrivePath(full) ? 2 : 0) != std::wstring::npos) {
-    return std::wstring();
-  }
-  return fsops::TrimSeparators(full);
-}
-
 bool HoldsTheInstallRoot(HANDLE staging, HANDLE root, const std::wstring& final_root) {
   fsops::FileIdentity staging_id, id;
   if (!fsops::QueryIdentity(staging, staging_id) || !fsops::QueryIdentity(root, id) ||
@@ -119,8 +97,8 @@ UpdateDirectories OpenUpdateDirectories(const std::wstring& install_root,
                                         const std::wstring& staging) {
   UpdateDirectories opened;
   fsops::Directory& root = opened.install_root;
-  root.path = ResolveDirectoryPath(install_root);
-  opened.staging.path = ResolveDirectoryPath(staging);
+  root.path = fsops::ResolveDirectoryPath(install_root);
+  opened.staging.path = fsops::ResolveDirectoryPath(staging);
   if (root.path.empty()) {
     return Refused(Refusal::kUnusablePath, L"install root is not a usable path: " + install_root);
   }

@@ -6,20 +6,10 @@
 
 namespace orvo::app {
 
-// The one absolute path that a directory option names, as the system resolves it: relative paths
-// against the current directory, either separator, "." and "..", trailing separators, trailing dots
-// and blanks; an extended-length path ("\\?\C:\...", "\\?\UNC\server\share\...") as the
-// ordinary path it names, when it is written the way the system would write it. Empty, that is
-// refused, for what does not name a directory on a volume in one definite way: a drive-relative
-// path ("C:", "C:dir"), whose meaning hangs on a hidden per-drive current directory; a device name
-// ("NUL", "CON"); the device namespace ("\\.\..."); any other "\\?\" or "\??\" path; a colon
-// after the drive, which names a stream ("C:\Kestrava::$INDEX_ALLOCATION" is that folder again).
-std::wstring ResolveDirectoryPath(const std::wstring& path);
-
 // Why the directories of an update were refused.
 enum class Refusal {
   kNone,
-  kUnusablePath,        // a path that ResolveDirectoryPath refuses
+  kUnusablePath,        // a path that fsops::ResolveDirectoryPath refuses
   kNotItsOwnDirectory,  // a staging directory that is the install root, lies above it, or is the
                         // root of a volume or of a share, by its path or by what it is: the
                         // clean-up would delete the installation or a drive

@@ -89,6 +89,26 @@ std::wstring FullPath(const std::wstring& path) {
   return filled ? full : std::wstring();
 }
 
+std::wstring ResolveDirectoryPath(const std::wstring& path) {
+  if (path.empty() || IsDriveRelative(path)) return std::wstring();
+  std::wstring source = path;
+  if (IsNamespacePath(path)) {
+    // The prefix "\\?\" turns off all resolving ("\\?\C:\a\..\b" names a directory ".."): such a
+    // path is taken only where it names what it would name without the prefix.
+    source = path.compare(0, 4, L"\\\\?\\") == 0 ? WithoutExtendedPrefix(path) : L"";
+    if (source.empty() || !EqualNoCase(TrimSeparators(FullPath(source)),
+                                       TrimSeparators(source))) {
+      return std::wstring();
+    }
+  }
+  const std::wstring full = FullPath(source);
+  // A device name comes back as "\\.\NUL": anything but a drive or a share path is refused.
+  if (VolumeRoot(full).empty()) return std::wstring();
+  // A colon after the drive names a stream of a file or folder, never a directory of its own.
+  if (full.find(L':', IsDrivePath(full) ? 2 : 0) != std::wstring::npos) return std::wstring();
+  return TrimSeparators(full);
+}
+
 std::wstring LongPath(const std::wstring& path) {
   std::wstring long_path(MAX_PATH, L'\0');
   const bool filled = FillGrowing(long_path, [&](wchar_t* buffer, size_t size) {

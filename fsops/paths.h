@@ -50,6 +50,17 @@ std::wstring VolumeRoot(const std::wstring& path);
 // GLOBALROOT) as the empty string.
 std::wstring WithoutExtendedPrefix(const std::wstring& path);
 
+// The one absolute path that a directory option of the updater names, as the system resolves
+// it: relative paths against the current directory, either separator, "." and "..", trailing
+// separators, trailing dots and blanks; an extended-length path ("\\?\C:\...",
+// "\\?\UNC\server\share\...") as the ordinary path it names, when it is written the way the
+// system would write it. Empty, that is refused, for what does not name a directory on a volume in
+// one definite way: a drive-relative path ("C:", "C:dir"), whose meaning hangs on a hidden
+// per-drive current directory; a device name ("NUL", "CON"); the device namespace ("\\.\...");
+// any other "\\?\" or "\??\" path; a colon after the drive, which names a stream
+// ("C:\Kestrava::$INDEX_ALLOCATION" is that folder again).
+std::wstring ResolveDirectoryPath(const std::wstring& path);
+
 // GetFullPathNameW: the absolute path the system makes of `path` against the current directory.
 std::wstring FullPath(const std::wstring& path);
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tests/support/fixtures.h"
+#include "fsops/paths.h"
 #include "tests/support/test_files.h"
 #include "tools/harness/debug_session.h"
 #include "tools/harness/text_io.h"
@@ -201,7 +202,7 @@ TEST_F(UpdateDirectoriesTest, ResolvesEachSpellingToOnePath) {
       {L"COM1", L""},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(U8(ResolveDirectoryPath(c.option)), U8(c.resolved)) << "[" << U8(c.option) << "]";
+    EXPECT_EQ(U8(fsops::ResolveDirectoryPath(c.option)), U8(c.resolved)) << "[" << U8(c.option) << "]";
   }
 }
 

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "app/update_sequence.h"
+#include "caller/start_updater.h"
+#include "fsops/paths.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/test_files.h"
 #include "tools/harness/debug_session.h"
@@ -99,6 +101,7 @@ class UpdaterTest : public test::FileTest {
   }
 
   static std::wstring StandIn() { return test::BinDirectory() + L"\\kestrava_standin.exe"; }
+  static std::wstring Updater() { return test::BinDirectory() + L"\\OrvoUpdater.exe"; }
   void PutStandIn(const std::wstring& path) {
     WriteText(path, "");
     ASSERT_TRUE(CopyFileW(StandIn().c_str(), path.c_str(), FALSE));
@@ -147,7 +150,7 @@ class UpdaterTest : public test::FileTest {
     return holder;
   }
   UpdaterRun Run(const Args& arguments, const harness::DebugHooks& hooks = {}) {
-    return harness::RunUpdater(test::BinDirectory() + L"\\OrvoUpdater.exe", arguments, hooks);
+    return harness::RunUpdater(Updater(), arguments, hooks);
   }
   // An update after the application has exited.
   UpdaterRun Update(const std::wstring& root, const std::wstring& staging, Args more = {},
@@ -836,6 +839,113 @@ TEST_F(UpdaterFixtureTest, MakesItsTreesAsFarAsThisSystemCan) {
   EXPECT_EQ(Snapshot(made + L"\\refuse\\install"), Lines{"keep.txt=keep\n"});
   WriteText(made + L"\\links\\canary\\secret.txt", "changed");
   EXPECT_EQ(ReadText(made + L"\\links\\install\\hard.txt"), "changed");
+}
+
+
+// Kestrava's side (caller/): what it refuses before anything starts, a declined prompt, and the
+// values it hands over, as the real updater receives them.
+using caller::Outcome;
+using caller::Refusal;
+
+using CallerTest = UpdaterTest;
+
+// A user who declines the consent prompt makes ShellExecuteExW fail with ERROR_CANCELLED. Wine
+// starts a "runas" program without a prompt, so a stand-in for ShellExecuteExW plays each answer.
+TEST_F(CallerTest, RefusesWhatTheUpdaterWouldAndTellsADeclineFromAFailure) {
+  const std::wstring drive = dir_.substr(0, 2);
+  const struct {
+    std::wstring option, value;  // "updater": the program's path
+    Outcome outcome;
+    Refusal refusal;
+    DWORD error = ERROR_SUCCESS;  // what the played ShellExecuteExW fails with
+  } rows[] = {
+      {L"--pid", L"0", Outcome::kRefused, Refusal::kNoProcessId},
+      {L"updater", L"OrvoUpdater.exe", Outcome::kRefused, Refusal::kRelativePath},
+      {L"--install-root", L"", Outcome::kRefused, Refusal::kMissingPath},
+      {L"--install-root", L"\\Kestrava", Outcome::kRefused, Refusal::kRelativePath},
+      {L"--install-root", drive + L"Kestrava", Outcome::kRefused, Refusal::kDriveRelativePath},
+      {L"--staging-dir", drive, Outcome::kRefused, Refusal::kDriveRelativePath},
+      {L"--staging-dir", L"\\\\?\\" + staging_ + L"\\..\\x", Outcome::kRefused, Refusal::kUnusablePath},
+      {L"--staging-dir", Path(L"KESTRAVA\\"), Outcome::kRefused, Refusal::kNotItsOwnDirectory},
+      {L"--staging-dir", dir_, Outcome::kRefused, Refusal::kNotItsOwnDirectory},
+      {L"--staging-dir", drive + L"/", Outcome::kRefused, Refusal::kNotItsOwnDirectory},
+      {L"--staging-dir", root_ + L"\\update", Outcome::kDeclined, Refusal::kNone, ERROR_CANCELLED},
+      {L"--staging-dir", L"\\\\?\\" + staging_, Outcome::kNotStarted, Refusal::kNone, ERROR_FILE_NOT_FOUND},
+      {L"--staging-dir", staging_, Outcome::kStarted, Refusal::kNone},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(U8(row.option + L" [" + row.value + L"]"));
+    caller::UpdateRequest request = {Updater(), row.option == L"--pid" ? 0u : 7u, root_, staging_, {}, {}, {}};
+    if (row.option == L"updater") request.updater = row.value;
+    if (row.option == L"--install-root") request.install_root = row.value;
+    if (row.option == L"--staging-dir") request.staging_dir = row.value;
+    bool executed = false;
+    const caller::StartResult result = caller::StartUpdater(request, [&](SHELLEXECUTEINFOW* info) {
+      executed = true;
+      EXPECT_EQ(std::wstring(info->lpVerb), L"runas") << "else Windows refuses it with 740";
+      SetLastError(row.error);
+      return row.error == ERROR_SUCCESS ? TRUE : FALSE;
+    });
+    EXPECT_EQ(result.outcome, row.outcome);
+    EXPECT_EQ(result.refusal, row.refusal);
+    EXPECT_EQ(U8(result.refused), row.refusal == Refusal::kNone ? "" : U8(row.option));
+    EXPECT_EQ(result.error, row.error);
+    EXPECT_EQ(executed, row.refusal == Refusal::kNone) << "refused before anything starts";
+  }
+}
+
+// Hostile but legal values, through the library into the real updater (run as its debugger in
+// place of ShellExecuteExW), which shows them in the restart record or in a log line.
+TEST_F(CallerTest, HandsEachValueToTheUpdaterExactly) {
+  const std::wstring beta = Path(L"Kestrava Beta"), cjk = Path(L"凯斯特拉瓦 安装"), plain = Path(L"Kestrava");
+  // Paths of 259 and 300 characters, mostly blanks, that do not exist.
+  const auto of_length = [&](size_t n) { return dir_ + L"\\k" + std::wstring(n - dir_.size() - 3, L' ') + L"k"; };
+  const struct {
+    std::wstring root, staging, subdir, exe;
+    DWORD exit_code;
+    std::wstring at;       // where the stand-in lies, if it does
+    std::wstring started;  // ... the path the updater starts it by, or the path it logs
+  } rows[] = {
+      {beta + L"\\", beta + L" update", L"", L"", 0, beta + L"\\bin\\64bit",
+       beta + L"\\bin/64bit\\Kestrava.exe"},
+      {cjk, Path(L"更新 暂存\\"), L"程序 文件\\", L"凯斯特拉瓦 2.exe", 0, cjk + L"\\程序 文件",
+       cjk + L"\\程序 文件\\\\凯斯特拉瓦 2.exe"},
+      {plain + L"\\", Path(L"--pid"), L"--pid", L"--restart \"1\" \\", 3, L"",
+       plain + L"\\--pid\\--restart \"1\" \\"},
+      {of_length(259), staging_, L"", L"", 1, L"", of_length(259)},
+      {of_length(300) + L"\\", staging_, L"", L"", 1, L"", of_length(300)},
+  };
+  const std::vector<std::wstring> notices[] = {{}, {kUsage}, {}, {kRestart}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE("[" + U8(row.root) + "] [" + U8(row.subdir) + "] [" + U8(row.exe) + "]");
+    const std::wstring resolved = fsops::TrimSeparators(row.root);
+    if (row.exit_code != 1) WriteText(fsops::Join(row.staging, L"new.txt"), "new");
+    if (row.exit_code != 1) harness::MakeDirectories(resolved);
+    if (!row.at.empty()) PutStandIn(row.at + L"\\" + (row.exe.empty() ? L"Kestrava.exe" : row.exe));
+    UpdaterRun r;
+    EXPECT_EQ(caller::StartUpdater({Updater(), kestrava_.Gone(), row.root, row.staging, row.subdir,
+                                    row.exe, {}}, harness::AsDebugger(&r)).outcome, Outcome::kStarted);
+    const std::string logged = row.exit_code == 3 ? "CreateProcess failed: @  err=?"
+                                                  : "install root cannot be opened: @  err=?";
+    Expect(r, row.exit_code, notices[row.exit_code], row.exit_code ? Lines{logged} : Lines{}, row.started);
+    if (!row.at.empty()) {
+      const std::string record = Record(row.at);
+      EXPECT_NE(record.find("\ncmdline=\"" + U8(row.started) + "\"\n"), std::string::npos) << record;
+    }
+    EXPECT_EQ(ReadText(resolved + L"\\new.txt"), row.exit_code == 1 ? "<missing>" : "new") << "staged";
+  }
+}
+
+// The real ShellExecuteExW, as Kestrava calls it: the stand-in starts the updater through the
+// library with its own process id and exits; the updater waits for it, updates, restarts it.
+// Wine starts a "runas" program at once, with the caller's rights: no prompt, no elevation.
+TEST_F(CallerTest, StartsTheUpdaterThroughTheShell) {
+  root_ = Path(L"Kestrava 应用");
+  MakeInstallAndStaging();
+  kestrava_.Start(L"--update " + caller::QuoteArgument(Updater()) + L" --root " +
+                  caller::QuoteArgument(root_ + L"\\") + L" --staging " + caller::QuoteArgument(staging_));
+  EXPECT_EQ(Record(root_ + L"\\bin\\64bit"), RecordOf(root_ + L"\\bin\\64bit", root_ + L"\\bin/64bit\\Kestrava.exe"));
+  EXPECT_EQ(ReadText(root_ + L"\\readme.txt"), "readme 2");
 }
 
 }  // namespace

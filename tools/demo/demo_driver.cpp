@@ -12,10 +12,9 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
+#include "caller/start_updater.h"
 #include "tools/harness/debug_session.h"
-#include "tools/harness/processes.h"
 #include "tools/harness/text_io.h"
 #include "tools/harness/update_run.h"
 
@@ -46,11 +45,12 @@ int wmain(int argc, wchar_t** argv) {
   Print(L"[application] Kestrava is running as process " + std::to_wstring(app_id) +
         L" and exits in " + argv[5] + L" ms\n");
 
-  const std::vector<std::wstring> arguments = {L"--pid", std::to_wstring(app_id), L"--install-root",
-                                                argv[3], L"--staging-dir", argv[4]};
-  std::wstring shown;
-  for (const auto& argument : arguments) shown += L" " + orvo::harness::QuoteArgument(argument);
-  Print(L"[start] " + updater + shown + L"\n");
+  orvo::caller::UpdateRequest request;
+  request.updater = updater;
+  request.process_id = app_id;
+  request.install_root = argv[3];
+  request.staging_dir = argv[4];
+  Print(L"[start] " + updater + L" " + orvo::caller::UpdaterArguments(request) + L"\n");
   const ULONGLONG started = GetTickCount64();
   std::string line;
   const auto since = [&] { return std::to_wstring(GetTickCount64() - started) + L" ms] "; };
@@ -64,9 +64,17 @@ int wmain(int argc, wchar_t** argv) {
   };
   hooks.waited_process = app_id;
   hooks.on_wait = [&] { Print(L"[wait +" + since() + L"OrvoUpdater waits for Kestrava to exit\n"); };
-  const orvo::harness::UpdaterRun updated = orvo::harness::RunUpdater(updater, arguments, hooks, 120000);
+  // Started as Kestrava starts it (caller/), but as the updater's debugger instead of through
+  // ShellExecuteExW, to show its debug lines.
+  orvo::harness::UpdaterRun updated;
+  const orvo::caller::StartResult result =
+      orvo::caller::StartUpdater(request, orvo::harness::AsDebugger(&updated, hooks, 120000));
   const orvo::harness::DebugRun& run = updated.run;
   kestrava.Stop();
+  if (result.outcome == orvo::caller::Outcome::kRefused) {
+    Print(L"refused before the start: " + result.refused + L"\n");
+    return 67;
+  }
 
   if (run.writes.empty()) Print(L"[debug] no debug output\n");
   const auto& notices = updated.notices;

@@ -1,23 +1,10 @@
 #include "tools/harness/processes.h"
 
+#include "caller/start_updater.h"
+
 namespace orvo::harness {
 
-std::wstring QuoteArgument(const std::wstring& argument) {
-  std::wstring quoted = L"\"";
-  size_t backslashes = 0;
-  for (const wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    // Backslashes before a quote escape it, so they are doubled, and the quote escaped.
-    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(backslashes * 2, L'\\');  // ... and before the closing quote too
-  return quoted + L"\"";
-}
+using caller::QuoteArgument;
 
 HANDLE StartProcess(const std::wstring& command_line, DWORD* process_id,
                     const std::wstring& directory) {

@@ -6,9 +6,6 @@
 
 namespace orvo::harness {
 
-// One argument quoted for CommandLineToArgvW, whatever quotes and backslashes it holds.
-std::wstring QuoteArgument(const std::wstring& argument);
-
 // Starts `command_line` (no handles inherited, same environment), in `directory` (empty: ours).
 // Returns the process handle, for the caller to close, and sets `process_id`; null when the
 // process could not be created.

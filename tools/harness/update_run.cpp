@@ -1,8 +1,33 @@
 #include "tools/harness/update_run.h"
 
+#include <utility>
+
+#include "caller/start_updater.h"
 #include "tools/harness/processes.h"
 
 namespace orvo::harness {
+namespace {
+
+using caller::QuoteArgument;
+
+// RunUpdater with the command line as one text.
+UpdaterRun RunCommand(const std::wstring& command, DebugHooks hooks, DWORD timeout_ms) {
+  NoticeWatcher watcher;
+  const auto on_start = hooks.on_start;
+  hooks.on_start = [&](DWORD pid) {
+    if (on_start) on_start(pid);
+    watcher.Start(pid);
+  };
+  UpdaterRun result;
+  const ULONGLONG started = GetTickCount64();
+  result.run = RunUnderDebugger(command, timeout_ms, hooks);
+  result.milliseconds = GetTickCount64() - started;
+  watcher.Stop();
+  result.notices = watcher.Seen();
+  return result;
+}
+
+}  // namespace
 
 DWORD StandIns::Start(const std::wstring& arguments) {
   DWORD id = 0;
@@ -38,21 +63,17 @@ void StandIns::Stop() {
 
 UpdaterRun RunUpdater(const std::wstring& updater, const std::vector<std::wstring>& arguments,
                       DebugHooks hooks, DWORD timeout_ms) {
-  std::wstring command = QuoteArgument(updater);
-  for (const auto& argument : arguments) command += L" " + QuoteArgument(argument);
-  NoticeWatcher watcher;
-  const auto on_start = hooks.on_start;
-  hooks.on_start = [&](DWORD pid) {
-    if (on_start) on_start(pid);
-    watcher.Start(pid);
+  std::wstring text;
+  for (const auto& argument : arguments) text += L" " + QuoteArgument(argument);
+  return RunCommand(QuoteArgument(updater) + text, std::move(hooks), timeout_ms);
+}
+
+caller::ExecuteStep AsDebugger(UpdaterRun* run, DebugHooks hooks, DWORD timeout_ms) {
+  return [=](SHELLEXECUTEINFOW* info) {
+    // The parameters exactly as the caller wrote them, after the program.
+    *run = RunCommand(QuoteArgument(info->lpFile) + L" " + info->lpParameters, hooks, timeout_ms);
+    return TRUE;
   };
-  UpdaterRun result;
-  const ULONGLONG started = GetTickCount64();
-  result.run = RunUnderDebugger(command, timeout_ms, hooks);
-  result.milliseconds = GetTickCount64() - started;
-  watcher.Stop();
-  result.notices = watcher.Seen();
-  return result;
 }
 
 }  // namespace orvo::harness

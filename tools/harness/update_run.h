@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "caller/start_updater.h"
 #include "tools/harness/debug_session.h"
 #include "tools/harness/notice_watcher.h"
 
@@ -50,5 +51,8 @@ struct UpdaterRun {
 // notice with OK, and gives up after `timeout_ms`.
 UpdaterRun RunUpdater(const std::wstring& updater, const std::vector<std::wstring>& arguments,
                       DebugHooks hooks = {}, DWORD timeout_ms = 100000);
+// The step for caller::StartUpdater that runs the program as RunUpdater does, with the parameters
+// exactly as the library wrote them, in place of ShellExecuteExW; what it did goes to `*run`.
+caller::ExecuteStep AsDebugger(UpdaterRun* run, DebugHooks hooks = {}, DWORD timeout_ms = 100000);
 
 }  // namespace orvo::harness

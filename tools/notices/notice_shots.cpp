@@ -18,6 +18,7 @@
 
 #include <string>
 
+#include "caller/start_updater.h"
 #include "diag/notice.h"
 #include "tools/harness/notice_watcher.h"
 #include "tools/harness/processes.h"
@@ -109,7 +110,7 @@ int wmain(int argc, wchar_t** argv) {
           L"<exchange dir>\n");
     return 64;
   }
-  const std::wstring updater = orvo::harness::QuoteArgument(argv[1]);
+  const std::wstring updater = orvo::caller::QuoteArgument(argv[1]);
   const std::wstring work = argv[3];
   g_exchange = argv[4];
   const std::wstring root = work + L"\\Kestrava";
@@ -117,8 +118,14 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring held = root + L"\\bin\\64bit\\data.pak";
   orvo::harness::WriteText(held, "1.4.2");
   orvo::harness::WriteText(staging + L"\\bin\\64bit\\data.pak", "1.5.0");
-  const std::wstring paths = L" --install-root " + orvo::harness::QuoteArgument(root) +
-                             L" --staging-dir " + orvo::harness::QuoteArgument(staging);
+  // The updater's command lines as Kestrava's side builds them (caller/).
+  orvo::caller::UpdateRequest request;
+  request.install_root = root;
+  request.staging_dir = staging;
+  const auto for_process = [&](DWORD process_id) {
+    request.process_id = process_id;
+    return updater + L" " + orvo::caller::UpdaterArguments(request);
+  };
 
   bool ok = true;
   DWORD usage_id = 0;
@@ -135,8 +142,7 @@ int wmain(int argc, wchar_t** argv) {
     ok = false;
   }
   DWORD partial_id = 0;
-  const HANDLE partial = orvo::harness::StartProcess(
-      updater + L" --pid " + std::to_wstring(gone_id) + paths, &partial_id);
+  const HANDLE partial = orvo::harness::StartProcess(for_process(gone_id), &partial_id);
   ok = partial && Shoot(L"partial", partial_id, Notice::kPartialCopy) &&
        Shoot(L"restart", partial_id, Notice::kRestartFailed) && ok;
   ok = partial && Ends(partial, 3, L"restart") && ok;
@@ -146,8 +152,7 @@ int wmain(int argc, wchar_t** argv) {
   // two on the screen at once could overlap in a picture.
   const DWORD running_id = kestrava.Start(L"--sleep 600000");
   DWORD waiting_id = 0;
-  const HANDLE waiting = orvo::harness::StartProcess(
-      updater + L" --pid " + std::to_wstring(running_id) + paths, &waiting_id);
+  const HANDLE waiting = orvo::harness::StartProcess(for_process(running_id), &waiting_id);
   ok = running_id && waiting && Shoot(L"timeout", waiting_id, Notice::kTimeout) && ok;
   ok = waiting && Ends(waiting, 2, L"timeout") && ok;
   return ok ? 0 : 1;

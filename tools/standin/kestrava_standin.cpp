@@ -4,6 +4,11 @@
 //   kestrava_standin --sleep MS               run for MS milliseconds
 //   kestrava_standin --hold FILE --sleep MS   hold FILE open without sharing while running
 //                    [--ready EVENT]          ... and set the named event EVENT once it holds it
+//   kestrava_standin --update UPDATER --root DIR --staging DIR
+//                                             start the updater as Kestrava does (caller/), with
+//                                             this process's id, and exit: 0 once it started,
+//                                             else 20 + the outcome (21 declined, 22 refused,
+//                                             23 not started)
 //
 // The record goes to "restart-record.txt" beside the executable, in UTF-8, one "key=value" line
 // each for: exe (module path), cwd, cmdline, flags (STARTUPINFO dwFlags), show (wShowWindow).
@@ -12,6 +17,8 @@
 #include <shellapi.h>
 
 #include <string>
+
+#include "caller/start_updater.h"
 
 namespace {
 
@@ -60,11 +67,22 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   DWORD sleep_ms = 0;
   const wchar_t* hold = nullptr;
   const wchar_t* ready = nullptr;
+  orvo::caller::UpdateRequest update;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::wstring name = argv[i];
     if (name == L"--sleep") sleep_ms = static_cast<DWORD>(_wtol(argv[i + 1]));
     if (name == L"--hold") hold = argv[i + 1];
     if (name == L"--ready") ready = argv[i + 1];
+    if (name == L"--update") update.updater = argv[i + 1];
+    if (name == L"--root") update.install_root = argv[i + 1];
+    if (name == L"--staging") update.staging_dir = argv[i + 1];
+  }
+  if (!update.updater.empty()) {
+    update.process_id = GetCurrentProcessId();
+    const orvo::caller::StartResult started = orvo::caller::StartUpdater(update);
+    // Started: exit at once, for the updater is waiting for this process.
+    if (started.outcome == orvo::caller::Outcome::kStarted) return 0;
+    return 20 + static_cast<int>(started.outcome);
   }
   HANDLE held = INVALID_HANDLE_VALUE;
   if (hold) {
