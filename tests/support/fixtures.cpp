@@ -14,6 +14,20 @@
 #include "tools/harness/text_io.h"
 
 namespace orvo::test {
+
+DWORD SetAccess(const std::wstring& path, const wchar_t* dacl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(dacl, SDDL_REVISION_1, &descriptor,
+                                                           nullptr)) {
+    return GetLastError();
+  }
+  const DWORD error = SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor)
+                          ? static_cast<DWORD>(ERROR_SUCCESS)
+                          : GetLastError();
+  LocalFree(descriptor);
+  return error;
+}
+
 namespace {
 
 std::wstring Under(const std::wstring& folder, const std::string& relative) {
@@ -24,13 +38,7 @@ std::wstring Under(const std::wstring& folder, const std::string& relative) {
 
 // A folder that cannot be listed: its DACL denies everyone listing and allows everything else.
 DWORD DenyListing(const std::wstring& at) {
-  PSECURITY_DESCRIPTOR denying = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(D;;0x1;;;WD)(A;;FA;;;WD)",
-                                                           SDDL_REVISION_1, &denying, nullptr) ||
-      !SetFileSecurityW(at.c_str(), DACL_SECURITY_INFORMATION, denying)) {
-    return GetLastError();
-  }
-  LocalFree(denying);
+  if (const DWORD error = SetAccess(at, L"D:P(D;;0x1;;;WD)(A;;FA;;;WD)")) return error;
   WIN32_FIND_DATAW entry;
   const HANDLE search = FindFirstFileW((at + L"\\*").c_str(), &entry);
   if (search == INVALID_HANDLE_VALUE) return ERROR_SUCCESS;

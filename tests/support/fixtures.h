@@ -27,6 +27,10 @@ std::string MakeFixture(const std::wstring& scenario, const std::wstring& folder
 // saying why, where there is none.
 std::wstring OtherSpelling(const std::wstring& path, std::string& why);
 
+// Gives the file or folder `path` the DACL `dacl` (SDDL, "D:P(...)"). ERROR_SUCCESS or the
+// system's code.
+DWORD SetAccess(const std::wstring& path, const wchar_t* dacl);
+
 // Makes `at` a directory junction to the folder `target`, as mklink /J does. ERROR_SUCCESS or the
 // system's code.
 DWORD MakeJunction(const std::wstring& at, const std::wstring& target);

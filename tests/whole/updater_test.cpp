@@ -350,7 +350,7 @@ TEST_F(UpdaterTest, WaitsOutAFileHeldForAMoment) {
   WriteText(staging_ + L"\\scanned.txt", "scanned");
   const std::wstring pid = Running();
   HANDLE installed = INVALID_HANDLE_VALUE, staged = INVALID_HANDLE_VALUE;
-  bool copy_began = false;
+  bool copy_began = false, copied_while_held = false;
   std::thread scanner;
   harness::DebugHooks hooks;
   hooks.waited_process = std::stoul(pid);
@@ -360,13 +360,17 @@ TEST_F(UpdaterTest, WaitsOutAFileHeldForAMoment) {
     staged = CreateFileW((staging_ + L"\\scanned.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
                          nullptr, OPEN_EXISTING, 0, nullptr);
     scanner = std::thread([&] {
-      // Let go 300 ms after the copy has begun (the install root changes), the staged file later.
+      // Let go of the installed file 300 ms after the copy has begun (the install root changes),
+      // of the staged one 300 ms after it was copied: the clean-up comes right after the copy.
       const HANDLE change = FindFirstChangeNotificationW(root_.c_str(), TRUE, FILE_NOTIFY_CHANGE_FILE_NAME);
       copy_began = WaitForSingleObject(change, 20000) == WAIT_OBJECT_0;
       FindCloseChangeNotification(change);
       Sleep(300);
       CloseHandle(installed);
-      Sleep(700);
+      for (int i = 0; i < 400 && !copied_while_held; ++i, Sleep(25)) {
+        copied_while_held = Exists(root_ + L"\\scanned.txt");
+      }
+      Sleep(300);
       CloseHandle(staged);
     });
     kestrava_.Stop();
@@ -375,6 +379,7 @@ TEST_F(UpdaterTest, WaitsOutAFileHeldForAMoment) {
   ASSERT_TRUE(scanner.joinable()) << "the updater never came to its wait";
   scanner.join();
   EXPECT_TRUE(copy_began) << "the files were let go before the copy began: nothing was tried";
+  EXPECT_TRUE(copied_while_held) << "the staged file was let go before the copy ended";
   EXPECT_EQ(ReadText(root_ + L"\\bin\\64bit\\data.pak"), "data 2");
   EXPECT_EQ(ReadText(root_ + L"\\scanned.txt"), "scanned");
   EXPECT_FALSE(Exists(staging_));
@@ -589,6 +594,28 @@ TEST_F(UpdaterTest, ReplacesAndRemovesAsWindowsLets) {
   CloseHandle(reader);
   EXPECT_EQ(GetFileAttributesW((root_ + L"\\in the way").c_str()), FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(ReadText(root_ + L"\\bin\\64bit\\data.pak"), "data 2");
+  Record(root_ + L"\\bin\\64bit");
+}
+
+// A staging directory that may be read but not deleted (here its DACL denies DELETE and its
+// parent's denies deleting children; a read-only share or a write-protected medium does the same)
+// is applied all the same, emptied, and left.
+TEST_F(UpdaterTest, AppliesAStagingDirectoryItMayNotDelete) {
+  if (test::OnWine()) GTEST_SKIP() << "Windows only: Wine grants DELETE whatever a folder's mode";
+  staging_ = Path(L"locked\\Kestrava-update");
+  MakeInstallAndStaging();
+  struct Unlock {  // so that the folder can go, whatever the test found
+    std::wstring staging, parent;
+    ~Unlock() {
+      test::SetAccess(staging, L"D:P(A;OICI;FA;;;WD)");
+      test::SetAccess(parent, L"D:P(A;OICI;FA;;;WD)");
+    }
+  } unlock{staging_, Path(L"locked")};
+  ASSERT_EQ(test::SetAccess(staging_, L"D:P(D;;SD;;;WD)(A;OICI;FA;;;WD)"), 0u);
+  ASSERT_EQ(test::SetAccess(Path(L"locked"), L"D:P(D;;DC;;;WD)(A;OICI;FA;;;WD)"), 0u);
+  Expect(Update(root_, staging_), 0, {}, {});
+  EXPECT_EQ(ReadText(root_ + L"\\readme.txt"), "readme 2");
+  EXPECT_EQ(Snapshot(staging_), Lines{});
   Record(root_ + L"\\bin\\64bit");
 }
 
