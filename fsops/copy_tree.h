@@ -14,12 +14,15 @@ namespace orvo::fsops {
 // lead the copy anywhere else. Each file is written to a new temporary file beside its
 // destination and then renamed over the destination's name: at every moment the destination is
 // the old file or the new one, whole, and a link or hard link of that name is replaced, never
-// written through. A temporary file that an interrupted run left behind is removed.
+// written through. The new file holds exactly the size the staged one had when it was opened, and
+// is flushed to the disk before its rename, so that this holds after a power cut too. A temporary
+// file that an interrupted run left behind is removed. A staged file or a destination that someone
+// holds for a moment is tried again for a while (RetryMomentary).
 //
 // Links are never followed: a link in the source tree, an entry that is not what the listing
 // showed, or a directory link in the destination where the copy would have to enter it, is
-// skipped. Each file that is not copied, each skipped link and each directory that cannot be
-// listed gives one log line.
+// skipped. Each file that is not copied, each skipped link, each directory that cannot be listed
+// and each that cannot be made in the destination gives one log line.
 //
 // The walk goes kMaxTreeDepth levels deep; a directory below that is reported like one that cannot
 // be listed ("FindFirstFile failed: <directory>  err=206").
