@@ -598,7 +598,8 @@ TEST_F(UpdaterTest, ReplacesAndRemovesAsWindowsLets) {
 }
 
 // A staging directory that may be read but not deleted (here its DACL denies DELETE and its
-// parent's denies deleting children; a read-only share or a write-protected medium does the same)
+// parent's denies FILE_DELETE_CHILD, 0x40: SDDL's "DC" would be another right for files; a
+// read-only share or a write-protected medium does the same)
 // is applied all the same, emptied, and left.
 TEST_F(UpdaterTest, AppliesAStagingDirectoryItMayNotDelete) {
   if (test::OnWine()) GTEST_SKIP() << "Windows only: Wine grants DELETE whatever a folder's mode";
@@ -612,7 +613,7 @@ TEST_F(UpdaterTest, AppliesAStagingDirectoryItMayNotDelete) {
     }
   } unlock{staging_, Path(L"locked")};
   ASSERT_EQ(test::SetAccess(staging_, L"D:P(D;;SD;;;WD)(A;OICI;FA;;;WD)"), 0u);
-  ASSERT_EQ(test::SetAccess(Path(L"locked"), L"D:P(D;;DC;;;WD)(A;OICI;FA;;;WD)"), 0u);
+  ASSERT_EQ(test::SetAccess(Path(L"locked"), L"D:P(D;;0x40;;;WD)(A;OICI;FA;;;WD)"), 0u);
   Expect(Update(root_, staging_), 0, {}, {});
   EXPECT_EQ(ReadText(root_ + L"\\readme.txt"), "readme 2");
   EXPECT_EQ(Snapshot(staging_), Lines{});
